@@ -1,0 +1,13 @@
+# Cross build for the i686 Windows target with mingw-w64 (posix thread model:
+# the win32 model has no std::mutex, which GoogleTest needs).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CF_TRIPLET i686-w64-mingw32)
+set(CMAKE_C_COMPILER   ${CF_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${CF_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER  ${CF_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${CF_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")

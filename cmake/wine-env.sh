@@ -1,0 +1,111 @@
+# Sourced by the Wine wrappers and the scripts: one private Wine prefix per
+# build tree, with no drive that reaches outside the project's own folders.
+#   cf_wine_env BUILD_DIR ARCH   (ARCH: x86_64 or i686)
+#   cf_prefix_ready              creates and configures the prefix once
+#   cf_display                   an Xvfb display of this build tree
+#   cf_wine PROGRAM ARGS...      runs a program in the prefix
+
+cf_wine_env() {
+    CF_BUILD=$(cd "$1" && pwd)
+    CF_ARCH=$2
+    export WINEPREFIX="$CF_BUILD/wineprefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    if [ "$CF_ARCH" = i686 ]; then
+        export WINEARCH=win32
+        CF_WINE=/usr/lib/wine/wine
+        CF_WINESERVER=/usr/lib/wine/wineserver32
+        [ -x "$CF_WINESERVER" ] || CF_WINESERVER=/usr/lib/wine/wineserver64
+    else
+        export WINEARCH=win64
+        CF_WINE=/usr/lib/wine/wine64
+        CF_WINESERVER=/usr/lib/wine/wineserver64
+    fi
+    export CF_BUILD CF_ARCH CF_WINE CF_WINESERVER
+}
+
+# GetACP() is 936 only when Wine sees a Chinese locale; set it for Wine
+# alone (bash would warn about a locale that glibc does not have).
+cf_wine() {
+    env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$@"
+}
+
+cf__write_reg() {
+    # regedit wants UTF-16LE with a byte-order mark for the Chinese names.
+    {
+        printf '\xff\xfe'
+        iconv -f UTF-8 -t UTF-16LE <<'REG'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"宋体"="WenQuanYi Micro Hei"
+"SimSun"="WenQuanYi Micro Hei"
+"新宋体"="WenQuanYi Micro Hei"
+"NSimSun"="WenQuanYi Micro Hei"
+"Tahoma"="WenQuanYi Micro Hei"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+REG
+    } > "$1"
+}
+
+cf_prefix_ready() {
+    local lock="$CF_BUILD/wineprefix.lock"
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/.cf-ready" ]; then
+            echo "wine: creating the test prefix $WINEPREFIX (once per build tree)" >&2
+            rm -rf "$WINEPREFIX"
+            cf_wine wineboot -i >/dev/null 2>&1 || true
+            "$CF_WINESERVER" -w || true
+            [ -d "$WINEPREFIX/dosdevices" ] || { echo "wine: prefix creation failed" >&2; exit 1; }
+            # Z: points at / by default; the product deletes and rewrites
+            # files, so the only drive outside C: is the build tree itself.
+            ln -sfn "$CF_BUILD" "$WINEPREFIX/dosdevices/z:"
+            local reg="$CF_BUILD/wineprefix-setup.reg"
+            cf__write_reg "$reg"
+            cf_wine regedit /S "$(cf_dos_path "$reg")" >/dev/null 2>&1 || true
+            "$CF_WINESERVER" -w || true
+            touch "$WINEPREFIX/.cf-ready"
+        fi
+    ) 9>"$lock"
+}
+
+# The DOS name of a path inside the build tree (reached through Z:).
+cf_dos_path() {
+    local abs
+    abs=$(readlink -f "$1")
+    case "$abs" in
+        "$CF_BUILD"/*) ;;
+        "$CF_BUILD") ;;
+        *) echo "cf_dos_path: $abs is outside the build tree" >&2; return 1 ;;
+    esac
+    local rel=${abs#"$CF_BUILD"}
+    printf 'Z:%s\n' "${rel//\//\\}"
+}
+
+cf_display() {
+    if [ -n "${CF_KEEP_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then return 0; fi
+    local state="$CF_BUILD/xvfb.state"
+    local pid disp
+    exec 8>"$CF_BUILD/xvfb.lock"
+    flock 8
+    if [ -f "$state" ]; then
+        read -r pid disp < "$state"
+        if kill -0 "$pid" 2>/dev/null; then
+            export DISPLAY=$disp; flock -u 8; return 0
+        fi
+    fi
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    echo "$pid :$n" > "$state"
+    export DISPLAY=":$n"
+    flock -u 8
+}

@@ -1,0 +1,4 @@
+#include "log/run_state.h"
+
+volatile int32_t RepairPerformed = 0;
+volatile int32_t RestartRequired = 0;

@@ -1,0 +1,19 @@
+#pragma once
+// Values that a repair run shares with the window that started it.
+
+#include <cstdint>
+
+// Repair work asks through this whether the user pressed stop.
+class ICommunication {
+public:
+    virtual bool IsStopRequested() = 0;
+
+protected:
+    ~ICommunication() = default;
+};
+
+// 1 when the last run added anything to the scan log.
+extern volatile int32_t RepairPerformed;
+// 1 when a file replacement was deferred to the next boot; repair parts set
+// it, only the start of a run clears it.
+extern volatile int32_t RestartRequired;

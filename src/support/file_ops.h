@@ -1,0 +1,65 @@
+#pragma once
+// File primitives: probes, whole-file reads, appends, the checksummed save,
+// folders, silent shell operations, the recursive walk, profile strings,
+// MD5 and text conversions. None shows UI or writes the scan log; each
+// reports failure through its result.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+enum PathKind : int { PathAbsent = 0, PathFile = 1, PathDirectory = 2 };
+
+// Probes
+int GetPathKind(const wchar_t* path);
+bool FileCanBeOpened(const wchar_t* path);
+uint32_t GetFileSize32(const wchar_t* path);  // 0 on failure, 0xFFFFFFFF past 4 GiB
+
+// Whole-file reads: a heap block of size + 10 bytes, the 10 tail bytes zero.
+// Null for a missing or empty file; on a missing file `size` is unchanged.
+uint8_t* ReadWholeFile(const wchar_t* path, uint32_t* size);
+uint8_t* ReadWholeFile(const wchar_t* path);
+bool FreeFileBuffer(void* buffer);
+
+bool AppendToFile(const wchar_t* path, const void* data, uint32_t length);
+bool AppendToFileFlushed(const wchar_t* path, const void* data, uint32_t length);
+// Empties a file larger than 1 MiB before appending, so a log stays bounded.
+bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length);
+
+uint32_t ComputeXorChecksum(const void* data, size_t length);
+bool SaveFileWithChecksum(const wchar_t* path, const void* data, uint32_t length);
+// Returns the verified payload (main file, else its ".bak"), or null.
+uint8_t* LoadFileWithChecksum(const wchar_t* path, uint32_t* length);
+
+bool ReadIniString(const wchar_t* file, const wchar_t* section, const wchar_t* key, std::wstring& value);
+
+// Folders and silent shell operations
+bool CreateDirectoryPath(const wchar_t* path);
+bool DeleteFileOrFolder(const wchar_t* path);
+bool CopyFileOrFolder(const wchar_t* from, const wchar_t* to);
+bool MoveFileOrFolder(const wchar_t* from, const wchar_t* to);
+bool GetCurrentDirWithSlash(std::wstring& dir);
+bool GetSystemDirWithSlash(std::wstring& dir);
+bool GetWindowsDirWithSlash(std::wstring& dir);
+
+// The callback returns non-zero to go on, zero to stop the whole walk.
+using EnumerateFilesCallback = int (*)(const wchar_t* path, void* context);
+void EnumerateFilesRecursive(const wchar_t* root, void* context, EnumerateFilesCallback callback);
+
+bool LocateSystemFile(const wchar_t* name, const wchar_t* baseFolder);
+bool IsKnownTempLocation(const wchar_t* path);
+
+// MD5 (RFC 1321)
+void ComputeMd5OfBuffer(uint8_t digest[16], const void* data, size_t length);
+bool ComputeMd5OfFile(uint8_t digest[16], const wchar_t* path);
+
+// Text conversions: new zero-terminated strings the caller releases with
+// FreeText, or null when the allocation fails.
+wchar_t* AnsiToWide(const char* text);
+char* WideToAnsi(const wchar_t* text, size_t minimumSize);
+char* WideToUtf8(const wchar_t* text);
+char* AnsiToUtf8(const char* text);
+char* AnsiRoundTrip(const char* text);
+void FreeText(void* text);

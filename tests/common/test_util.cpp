@@ -1,0 +1,190 @@
+#include "common/test_util.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+
+namespace cftest {
+
+namespace {
+
+std::wstring UniqueName(const wchar_t* stem)
+{
+    static LONG counter = 0;
+    wchar_t name[96];
+    swprintf(name, 96, L"%ls%lu_%ld_%lu", stem, GetCurrentProcessId(), InterlockedIncrement(&counter),
+             GetTickCount());
+    return name;
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    m_path = std::wstring(temp) + UniqueName(L"cft") + L"\\";
+    CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
+ScratchDir::~ScratchDir() { RemoveTree(m_path); }
+
+ScratchKey::ScratchKey()
+{
+    m_subPath = L"Software\\CFRepairTest\\" + UniqueName(L"k");
+    RegCreateKeyExW(HKEY_CURRENT_USER, m_subPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_key,
+                    nullptr);
+}
+
+ScratchKey::~ScratchKey()
+{
+    if (m_key)
+        RegCloseKey(m_key);
+    SHDeleteKeyW(HKEY_CURRENT_USER, m_subPath.c_str());
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok && written == bytes.size();
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return {};
+    std::string data;
+    char block[65536];
+    DWORD got = 0;
+    while (ReadFile(h, block, sizeof(block), &got, nullptr) && got > 0)
+        data.append(block, got);
+    CloseHandle(h);
+    return data;
+}
+
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveTree(const std::wstring& path)
+{
+    std::wstring dir = path;
+    while (!dir.empty() && dir.back() == L'\\')
+        dir.pop_back();
+    DWORD attributes = GetFileAttributesW(dir.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(dir.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..")
+                RemoveTree(dir + L"\\" + name);
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(dir.c_str());
+}
+
+std::wstring ExeDir()
+{
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir(path, n);
+    return dir.substr(0, dir.find_last_of(L'\\') + 1);
+}
+
+std::wstring ToolPath(const wchar_t* exeName) { return ExeDir() + L"..\\tools-bin\\" + exeName; }
+
+Child::~Child()
+{
+    if (m_process)
+        CloseHandle(m_process);
+}
+
+Child::Child(Child&& other) noexcept : m_process(other.m_process), m_id(other.m_id)
+{
+    other.m_process = nullptr;
+    other.m_id = 0;
+}
+
+Child& Child::operator=(Child&& other) noexcept
+{
+    if (this != &other) {
+        if (m_process)
+            CloseHandle(m_process);
+        m_process = other.m_process;
+        m_id = other.m_id;
+        other.m_process = nullptr;
+        other.m_id = 0;
+    }
+    return *this;
+}
+
+bool Child::Start(const std::wstring& commandLine)
+{
+    std::wstring line = commandLine;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    m_process = pi.hProcess;
+    m_id = pi.dwProcessId;
+    return true;
+}
+
+DWORD Child::Wait(DWORD ms)
+{
+    if (!m_process)
+        return STILL_ACTIVE;
+    if (WaitForSingleObject(m_process, ms) != WAIT_OBJECT_0)
+        return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+void Child::Kill()
+{
+    if (m_process) {
+        TerminateProcess(m_process, 1);
+        WaitForSingleObject(m_process, 5000);
+    }
+}
+
+std::string Hex(const void* data, size_t length)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < length; ++i) {
+        out += digits[p[i] >> 4];
+        out += digits[p[i] & 15];
+    }
+    return out;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace cftest

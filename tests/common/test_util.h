@@ -1,0 +1,76 @@
+#pragma once
+// Shared test helpers: scratch folders and registry keys that remove
+// themselves, paths of the build's tool programs, child processes.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace cftest {
+
+// A fresh folder under %TEMP% (path ends with '\'), removed with its
+// contents when the object goes away.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+    std::wstring operator/(const std::wstring& name) const { return m_path + name; }
+
+private:
+    std::wstring m_path;
+};
+
+// A fresh key under HKCU\Software\CFRepairTest\, deleted with its subtree.
+class ScratchKey {
+public:
+    ScratchKey();
+    ~ScratchKey();
+    ScratchKey(const ScratchKey&) = delete;
+    ScratchKey& operator=(const ScratchKey&) = delete;
+
+    HKEY Get() const { return m_key; }
+    const std::wstring& SubPath() const { return m_subPath; }  // relative to HKCU
+
+private:
+    HKEY m_key = nullptr;
+    std::wstring m_subPath;
+};
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileBytes(const std::wstring& path);  // empty when missing
+bool FileExists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// Folder of the running test program, with a trailing backslash.
+std::wstring ExeDir();
+// A program from the build's tools folder (built by tools/).
+std::wstring ToolPath(const wchar_t* exeName);
+
+// Starts a program; the handle is owned by the caller (closed by Child).
+class Child {
+public:
+    Child() = default;
+    ~Child();
+    Child(Child&& other) noexcept;
+    Child& operator=(Child&& other) noexcept;
+
+    bool Start(const std::wstring& commandLine);
+    DWORD Wait(DWORD ms = 30000);  // exit code, or STILL_ACTIVE on timeout
+    void Kill();
+    HANDLE Handle() const { return m_process; }
+    DWORD Id() const { return m_id; }
+
+private:
+    HANDLE m_process = nullptr;
+    DWORD m_id = 0;
+};
+
+std::string Hex(const void* data, size_t length);
+std::string Narrow(const std::wstring& text);  // UTF-8, for messages
+
+}  // namespace cftest
