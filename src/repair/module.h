@@ -1,0 +1,55 @@
+#pragma once
+// The repair-module interface and the one concrete module, which restores
+// the game's modules and carries the system-file repair.
+
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class IModuleKillClient {
+public:
+    virtual int SetContext(intptr_t value) = 0;
+    virtual int Scan() = 0;
+    virtual int Repair() = 0;
+    virtual int RepairSystemFiles() = 0;
+    virtual int IsEnabled() = 0;
+
+protected:
+    ~IModuleKillClient() = default;  // destroyed through the concrete type
+};
+
+// Do-nothing defaults, so a module overrides only what it does.
+class IModuleKillClientNull : public IModuleKillClient {
+public:
+    int SetContext(intptr_t value) override;
+    int Scan() override;
+    int Repair() override;
+    int RepairSystemFiles() override;
+    int IsEnabled() override;
+
+protected:
+    ~IModuleKillClientNull() = default;
+    intptr_t m_context = 0;
+};
+
+struct SystemFileEntry {
+    std::wstring targetPath;      // system folder + name
+    std::wstring expectedDigest;  // 32 lower-case hex digits
+};
+
+class CKillSysFileFix : public IModuleKillClientNull {
+public:
+    CKillSysFileFix() = default;
+    ~CKillSysFileFix() = default;
+
+    int Scan() override;
+    int Repair() override;
+    int RepairSystemFiles() override;
+
+    // Finds the game folder, asks for consent and restores the eight modules.
+    static int RepairGame();
+
+    std::vector<SystemFileEntry> m_systemFiles;
+    std::unordered_set<std::wstring> m_hijackPaths;
+};
