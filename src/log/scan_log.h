@@ -3,6 +3,8 @@
 // writing thread's ANSI code page) and appended to "Tools.log" in the
 // all-users application-data folder when the run ends.
 
+#include <windows.h>
+
 #include <string>
 
 // Process-wide; written only by the thread that runs a repair.
@@ -20,6 +22,16 @@ void AppendScanLogFormat(const char* format, ...)
 // A wide text converted to the calling thread's ANSI code page.
 void AppendScanLogWide(const wchar_t* text);
 
+// The pieces of a run record, so every writer spells them alike.
+void AppendScanLogHeader(const SYSTEMTIME& localTime);  // "StartTime:..." and a blank line
+void AppendScanLogNothingFound();                       // the no-findings text, no line end
+void AppendScanLogSeparator();                          // the 75-byte run separator
+
 std::wstring GetScanLogPath();  // empty when the application-data folder is unknown
-bool SaveScanLog();
+// "<appDataFolder>\taveloTools\", or empty for an empty folder.
+std::wstring GetScanLogFolder(const std::wstring& appDataFolder);
+// Appends the buffer to Tools.log under the given application-data folder;
+// false, and nothing written, when that folder is empty.
+bool SaveScanLogIn(const std::wstring& appDataFolder);
+bool SaveScanLog();  // under the all-users application-data folder
 void OpenScanLog();
