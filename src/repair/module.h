@@ -52,4 +52,18 @@ public:
 
     std::vector<SystemFileEntry> m_systemFiles;
     std::unordered_set<std::wstring> m_hijackPaths;
+
+    // Fills m_systemFiles from the digest database; 1 when the list is not empty.
+    int BuildSystemFileList();
+    // Collects planted system-file names in run programs' folders; 1 on a hit.
+    static int ScanSearchPathHijacks(std::unordered_set<std::wstring>& paths);
+    // Backs up and removes every file of m_hijackPaths.
+    void RemoveSearchPathHijacks();
+
+    // Server root (scheme, host, port) and database file; empty selects the
+    // defaults of system_files.h.
+    void SetFileServerUrl(const wchar_t* url);
+    void SetDigestDatabasePath(const wchar_t* path);
+    std::wstring m_fileServerUrl;
+    std::wstring m_digestDatabasePath;
 };

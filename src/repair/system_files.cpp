@@ -1,0 +1,338 @@
+#include "repair/system_files.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+#include <psapi.h>
+#include <urlmon.h>
+#include <strsafe.h>
+
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include "log/run_state.h"
+#include "log/scan_log.h"
+#include "repair/module.h"
+#include "support/file_ops.h"
+#include "support/inspection.h"
+#include "support/unique.h"
+
+const wchar_t* const HijackNameTable[] = {
+    L"dsound.dll",   L"ddraw.dll",    L"d3d8.dll",     L"rpcss.dll",    L"olepro32.dll", L"d3d8thk.dll",
+    L"wsock32.dll",  L"comdlg32.dll", L"d3d9.dll",     L"lpk.dll",      L"kernel32.dll", L"ksuser.dll",
+    L"urlmon.dll",   L"npptools.dll", L"rundll32.exe", L"explorer.exe", L"ntsd.exe",     L"comres.dll",
+    L"imm32.dll",    L"midimap.dll",  L"dinput8.dll",  L"userenv.dll",  L"usp10.dll",    L"ctfmon.exe",
+    L"msvcrt.dll",   L"dbghelp.dll",  L"iphlpapi.dll", L"iertutil.dll", L"conime.exe",
+};
+const size_t HijackNameCount = ARRAYSIZE(HijackNameTable);
+
+namespace {
+
+const wchar_t kSystemRootMarker[] = L"\\systemroot\\";
+const wchar_t kServerFilesPath[] = L"/sysfiles2/files/";
+const wchar_t kCtfmonName[] = L"ctfmon.exe";
+const wchar_t kConimeName[] = L"conime.exe";
+const wchar_t kTranslationQuery[] = L"\\VarFileInfo\\Translation";
+const wchar_t kFileVersionQuery[] = L"\\StringFileInfo\\%04x%04x\\FileVersion";
+const wchar_t kPlatformTagFormat[] = L"%02lu%02lu.%02lu%02lu.%04lu";
+
+// "缺失的输入法程序\t" and "修复文件\t" in code page 936.
+const char kLogMissingInputMethod[] = "\xc8\xb1\xca\xa7\xb5\xc4\xca\xe4\xc8\xeb\xb7\xa8\xb3\xcc\xd0\xf2\t";
+const char kLogRepairedFile[] = "\xd0\xde\xb8\xb4\xce\xc4\xbc\xfe\t";
+const char kLogLineEnd[] = "\r\n";
+
+std::wstring GetOwnFolder()
+{
+    wchar_t path[MAX_PATH] = L"";
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash)
+        return std::wstring();
+    slash[1] = L'\0';
+    return path;
+}
+
+// The digest names a file in the current folder and ends the URL, so only
+// the form the database produces is accepted.
+bool IsDigestText(const std::wstring& text)
+{
+    if (text.size() != 32)
+        return false;
+    for (wchar_t c : text) {
+        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f')))
+            return false;
+    }
+    return true;
+}
+
+void StartProgram(const wchar_t* path)
+{
+    ShellExecuteW(nullptr, nullptr, path, nullptr, nullptr, SW_SHOW);
+}
+
+void LogInputMethodStart(const std::wstring& target)
+{
+    for (const wchar_t* name : {kCtfmonName, kConimeName}) {
+        if (StrStrIW(target.c_str(), name)) {
+            AppendScanLogText(kLogMissingInputMethod);
+            StartProgram(target.c_str());
+        }
+    }
+}
+
+// Puts the verified download in the target's place, now or at the next
+// boot. False when neither could be arranged.
+bool PlaceDownloadedFile(const wchar_t* download, const wchar_t* target)
+{
+    DeleteFileOrFolder(target);
+    RemoveDirectoryW(target);  // a folder planted under the file's name
+    if (IsPeFile(target) && !DeleteFileW(target)) {
+        if (!MoveFileExW(download, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+            return false;
+        RestartRequired = 1;
+        return true;
+    }
+    if (MoveFileW(download, target))
+        return true;
+    // A target that could be neither read nor removed is still in use.
+    if (!MoveFileExW(download, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+        return false;
+    RestartRequired = 1;
+    return true;
+}
+
+bool DownloadMatchesDigest(const wchar_t* download, const std::wstring& expected)
+{
+    uint32_t size = 0;
+    uint8_t* data = ReadWholeFile(download, &size);
+    if (!data)
+        return false;
+    uint8_t digest[16];
+    ComputeMd5OfBuffer(digest, data, size);
+    FreeFileBuffer(data);
+    std::wstring text;
+    FormatDigestHex(digest, text);
+    return text == expected;
+}
+
+}  // namespace
+
+void ComputeSystemPathKey(const std::wstring& targetPath, const std::wstring& windowsDirWithSlash,
+                          uint8_t key[16])
+{
+    std::wstring normal;
+    if (windowsDirWithSlash.empty()) {
+        normal = targetPath;
+    } else {
+        size_t from = 0;
+        for (;;) {
+            size_t hit = targetPath.find(windowsDirWithSlash, from);
+            if (hit == std::wstring::npos)
+                break;
+            normal.append(targetPath, from, hit - from);
+            normal.append(kSystemRootMarker);
+            from = hit + windowsDirWithSlash.size();
+        }
+        normal.append(targetPath, from, std::wstring::npos);
+    }
+    if (!normal.empty())
+        CharLowerBuffW(&normal[0], static_cast<DWORD>(normal.size()));
+    std::vector<uint8_t> bytes;
+    bytes.reserve(normal.size() * 2);
+    for (wchar_t c : normal) {
+        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
+    }
+    ComputeMd5OfBuffer(key, bytes.data(), bytes.size());
+}
+
+bool FindDigestRecord(const uint8_t* database, size_t size, const uint8_t key[16], uint8_t content[16])
+{
+    if (!database)
+        return false;
+    size_t low = 0;
+    size_t high = size / kDigestRecordSize;
+    while (low < high) {
+        size_t middle = low + (high - low) / 2;
+        if (memcmp(database + middle * kDigestRecordSize, key, 16) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low >= size / kDigestRecordSize)
+        return false;
+    const uint8_t* record = database + low * kDigestRecordSize;
+    if (memcmp(record, key, 16) != 0)
+        return false;
+    memcpy(content, record + 16, 16);
+    return true;
+}
+
+bool GetPlatformTag(std::wstring& tag)
+{
+    tag.clear();
+    OSVERSIONINFOEXW info;
+    ZeroMemory(&info, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)))
+        return false;
+    unsigned long language = info.dwMajorVersion < 6 ? GetSystemDefaultUILanguage() : 0;
+    wchar_t text[64];
+    if (FAILED(StringCchPrintfW(text, ARRAYSIZE(text), kPlatformTagFormat,
+                                static_cast<unsigned long>(info.dwMajorVersion),
+                                static_cast<unsigned long>(info.dwMinorVersion),
+                                static_cast<unsigned long>(info.wServicePackMajor), 0ul, language)))
+        return false;
+    tag = text;
+    return true;
+}
+
+bool FormatDigestHex(const uint8_t digest[16], std::wstring& text)
+{
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    for (int i = 0; i < 16; ++i) {
+        text.push_back(kHex[digest[i] >> 4]);
+        text.push_back(kHex[digest[i] & 0x0F]);
+    }
+    return true;
+}
+
+bool IsCtfmonRunning()
+{
+    HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (raw == INVALID_HANDLE_VALUE)
+        return false;
+    cf::UniqueHandle snapshot(raw);
+    bool found = false;
+    PROCESSENTRY32W entry;
+    ZeroMemory(&entry, sizeof(entry));
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        cf::UniqueHandle process(OpenProcess(PROCESS_ALL_ACCESS, FALSE, entry.th32ProcessID));
+        if (!process)
+            continue;
+        wchar_t path[MAX_PATH] = L"";
+        if (GetModuleFileNameExW(process.Get(), nullptr, path, MAX_PATH) && StrStrIW(path, kCtfmonName))
+            found = true;
+    }
+    return found;
+}
+
+bool GetFileVersionString(const wchar_t* path, std::wstring& version)
+{
+    DWORD handle = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &handle);
+    if (size == 0)
+        return false;
+    std::vector<uint8_t> block(size);
+    if (!GetFileVersionInfoW(path, 0, size, block.data()))
+        return false;
+    struct Translation {
+        WORD language;
+        WORD codePage;
+    };
+    Translation* pairs = nullptr;
+    UINT pairBytes = 0;
+    if (!VerQueryValueW(block.data(), kTranslationQuery, reinterpret_cast<void**>(&pairs), &pairBytes))
+        pairBytes = 0;
+    for (UINT i = 0; i < pairBytes / sizeof(Translation); ++i) {
+        wchar_t query[64];
+        if (FAILED(StringCchPrintfW(query, ARRAYSIZE(query), kFileVersionQuery, pairs[i].language,
+                                    pairs[i].codePage)))
+            return false;
+        wchar_t* text = nullptr;
+        UINT length = 0;
+        if (VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&text), &length) && text)
+            version.assign(text, wcsnlen(text, length));
+        else
+            version.clear();
+        while (!version.empty() && iswspace(version.back()))
+            version.pop_back();
+    }
+    return true;
+}
+
+void CKillSysFileFix::SetFileServerUrl(const wchar_t* url)
+{
+    m_fileServerUrl = url ? url : L"";
+}
+
+void CKillSysFileFix::SetDigestDatabasePath(const wchar_t* path)
+{
+    m_digestDatabasePath = path ? path : L"";
+}
+
+int CKillSysFileFix::BuildSystemFileList()
+{
+    std::wstring databasePath = m_digestDatabasePath;
+    if (databasePath.empty())
+        databasePath = GetOwnFolder() + kDefaultDigestDatabaseName;
+    uint32_t size = 0;
+    uint8_t* database = ReadWholeFile(databasePath.c_str(), &size);
+    if (!database)
+        return 0;
+    std::wstring systemDir, windowsDir;
+    GetSystemDirWithSlash(systemDir);
+    GetWindowsDirWithSlash(windowsDir);
+    for (size_t i = 0; i < HijackNameCount; ++i) {
+        std::wstring target = systemDir + HijackNameTable[i];
+        if (IsPeFile(target.c_str()))
+            continue;
+        uint8_t key[16];
+        uint8_t content[16];
+        ComputeSystemPathKey(target, windowsDir, key);
+        if (!FindDigestRecord(database, size, key, content))
+            continue;
+        SystemFileEntry entry;
+        entry.targetPath = target;
+        FormatDigestHex(content, entry.expectedDigest);
+        m_systemFiles.push_back(entry);
+    }
+    FreeFileBuffer(database);
+    return m_systemFiles.empty() ? 0 : 1;
+}
+
+int CKillSysFileFix::RepairSystemFiles()
+{
+    std::wstring tag;
+    GetPlatformTag(tag);
+    std::wstring base = m_fileServerUrl.empty() ? std::wstring(kDefaultFileServerUrl) : m_fileServerUrl;
+    while (!base.empty() && base.back() == L'/')
+        base.pop_back();
+    base += kServerFilesPath;
+
+    for (const SystemFileEntry& entry : m_systemFiles) {
+        if (!IsDigestText(entry.expectedDigest))
+            continue;
+        const wchar_t* download = entry.expectedDigest.c_str();
+        std::wstring url = base + tag + L"/" + entry.expectedDigest;
+        URLDownloadToFileW(nullptr, url.c_str(), download, 0, nullptr);
+        if (GetFileAttributesW(download) == INVALID_FILE_ATTRIBUTES)
+            continue;
+        if (!DownloadMatchesDigest(download, entry.expectedDigest)) {
+            DeleteFileW(download);
+            continue;
+        }
+        if (!PlaceDownloadedFile(download, entry.targetPath.c_str())) {
+            DeleteFileW(download);
+            continue;
+        }
+        LogInputMethodStart(entry.targetPath);
+        AppendScanLogText(kLogRepairedFile);
+        AppendScanLogWide(entry.targetPath.c_str());
+        AppendScanLogText(kLogLineEnd);
+    }
+
+    RemoveSearchPathHijacks();
+
+    if (!IsCtfmonRunning()) {
+        std::wstring ctfmon;
+        GetSystemDirWithSlash(ctfmon);
+        ctfmon += kCtfmonName;
+        StartProgram(ctfmon.c_str());
+    }
+    return 0;
+}
