@@ -1,0 +1,303 @@
+#include "app/main_dlg.h"
+
+#include <process.h>
+
+#include "app/app_texts.h"
+#include "app/ok_dlg.h"
+#include "log/scan_log.h"
+#include "repair/module.h"
+#include "res/resource.h"
+#include "support/unique.h"
+#include "ui/font_pool.h"
+
+namespace {
+
+const wchar_t kWindowTitle[] = L"Tavelo杀毒CrossFire文件修复工具";
+const wchar_t kHomeLinkText[] = L"Tavelo杀毒安全网";
+const wchar_t kStartCaption[] = L"开始修复";
+const wchar_t kStopCaption[] = L"停止修复";
+const wchar_t kStatusRunning[] = L"正在扫描中。。。 ";
+const wchar_t kStatusIdle[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
+const wchar_t kRestartPrompt[] = L"需要重启系统使设置生效，现在就重启？";
+const wchar_t kDebugPrivilege[] = L"SeDebugPrivilege";
+const wchar_t kShutdownPrivilege[] = L"SeShutdownPrivilege";
+const wchar_t kProductKey[] = L"SOFTWARE\\Morvex";
+const wchar_t kProductValue[] = L"Install Path";
+const wchar_t kProductExe[] = L"\\morvex.exe";
+const wchar_t kShellLibrary[] = L"shell32.dll";
+
+const int kLinkIds[3] = {IDC_HELP_LINK, IDC_HOME_LINK, IDC_FORUM_LINK};
+const COLORREF kBandColour = RGB(222, 239, 255);
+const int kBandHeight = 40;
+const WORD kTitleFontKey = 0x0A00;
+const DWORD kStopWaitMs = 200;
+
+int EnablePrivilege(const wchar_t* name)
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return 0;
+    cf::UniqueHandle owned(token);
+    TOKEN_PRIVILEGES privileges = {};
+    if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid))
+        return 0;
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    return AdjustTokenPrivileges(owned.Get(), FALSE, &privileges, 0, nullptr, nullptr) ? 1 : 0;
+}
+
+void DrawLine(HDC dc, int x1, int y1, int x2, int y2)
+{
+    MoveToEx(dc, x1, y1, nullptr);
+    LineTo(dc, x2, y2);
+}
+
+}  // namespace
+
+std::wstring ProductExePath;
+ShowRestartPromptFn ShowRestartPrompt = ShowShellRestartDialog;
+
+int EnableDebugPrivilege() { return EnablePrivilege(kDebugPrivilege); }
+int EnableShutdownPrivilege() { return EnablePrivilege(kShutdownPrivilege); }
+
+int DetectSecurityProduct()
+{
+    HKEY opened = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kProductKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &opened,
+                        nullptr) != ERROR_SUCCESS)
+        return 0;
+    cf::UniqueKey key(opened);
+
+    wchar_t path[MAX_PATH + 1] = L"";
+    DWORD type = 0;
+    DWORD size = sizeof(path) - sizeof(wchar_t);  // room for a terminator the value may lack
+    if (RegQueryValueExW(key.Get(), kProductValue, nullptr, &type, reinterpret_cast<BYTE*>(path), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return 0;
+    path[size / sizeof(wchar_t)] = L'\0';
+
+    ProductExePath = path;
+    ProductExePath += kProductExe;
+    cf::UniqueFile file(CreateFileW(ProductExePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    if (file)
+        return 1;
+    ProductExePath.clear();
+    return 0;
+}
+
+void ShowShellRestartDialog(const wchar_t* prompt)
+{
+    using RestartDialogProc = int(WINAPI*)(HWND, LPCWSTR, DWORD);
+    HMODULE shell = GetModuleHandleW(kShellLibrary);
+    cf::UniqueModule loaded;
+    if (!shell) {
+        loaded.Reset(LoadLibraryW(kShellLibrary));
+        shell = loaded.Get();
+    }
+    if (!shell)
+        return;
+    auto restartDialog = reinterpret_cast<RestartDialogProc>(
+        reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(59))));
+    if (restartDialog)
+        restartDialog(nullptr, prompt, EWX_REBOOT);
+}
+
+CMainDlg::CMainDlg() = default;
+
+CMainDlg::~CMainDlg()
+{
+    // A worker still running keeps its handle; it ends with the process.
+    if (m_hWorkerThread && !IsWorkerRunning())
+        CloseHandle(m_hWorkerThread);
+}
+
+bool CMainDlg::IsStopRequested() { return m_bStopRequested != 0; }
+
+bool CMainDlg::IsWorkerRunning() const
+{
+    return m_hWorkerThread && WaitForSingleObject(m_hWorkerThread, 0) == WAIT_TIMEOUT;
+}
+
+bool CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        result = OnInitDialog();
+        return true;
+    case WM_SCAN_COMPLETE:
+        result = OnScanComplete();
+        return true;
+    case WM_ERASEBKGND:
+        result = OnEraseBackground(reinterpret_cast<HDC>(wParam));
+        return true;
+    case WM_COMMAND:
+        // Only the id: the links send their command with a zero notification.
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(m_hWnd, LOWORD(wParam));
+            break;
+        case IDC_START_STOP:
+            OnStartStop();
+            break;
+        case IDC_HELP_LINK:
+            OpenInShell(kHelpArticleUrl);
+            break;
+        case IDC_HOME_LINK:
+            OpenInShell(kHomePageUrl);
+            break;
+        case IDC_FORUM_LINK:
+            OpenInShell(kForumUrl);
+            break;
+        default:
+            return false;
+        }
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
+LRESULT CMainDlg::OnInitDialog()
+{
+    CenterDialog(m_hWnd);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    m_hIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+                                            LR_DEFAULTCOLOR));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+    HANDLE smallIcon = LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                  GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR);
+    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+
+    SetWindowTextW(m_hWnd, kWindowTitle);
+    SetDlgItemTextW(m_hWnd, IDC_HOME_LINK, kHomeLinkText);
+
+    m_footer.m_hBitmap = static_cast<HBITMAP>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+
+    for (int i = 0; i < 3; ++i) {
+        HWND link = GetDlgItem(m_hWnd, kLinkIds[i]);
+        if (!m_links[i].SubclassWindow(link))
+            continue;
+        LONG_PTR style = GetWindowLongPtrW(link, GWL_STYLE);
+        if (!(style & SS_NOTIFY))
+            SetWindowLongPtrW(link, GWL_STYLE, style | SS_NOTIFY);
+    }
+    m_links[1].m_crBackground = kBandColour;
+    m_links[2].m_crBackground = kBandColour;
+
+    EnableDebugPrivilege();
+    EnableShutdownPrivilege();
+    DetectSecurityProduct();
+    return TRUE;
+}
+
+void CMainDlg::ResetRunState()
+{
+    if (m_hWorkerThread) {
+        CloseHandle(m_hWorkerThread);
+        m_hWorkerThread = nullptr;
+    }
+    m_bStopRequested = 0;
+    RepairPerformed = 0;
+}
+
+void CMainDlg::OnStartStop()
+{
+    wchar_t caption[512] = L"";
+    if (!GetDlgItemTextW(m_hWnd, IDC_START_STOP, caption, ARRAYSIZE(caption)))
+        return;
+
+    if (lstrcmpW(caption, kStartCaption) == 0) {
+        ResetRunState();
+        m_hWorkerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RepairThreadProc, this, 0, nullptr));
+        SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStopCaption);
+        SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusRunning);
+        return;
+    }
+
+    m_bStopRequested = 1;
+    const bool ended = WaitForSingleObject(m_hWorkerThread, kStopWaitMs) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateThread(m_hWorkerThread, 0);
+    if (m_hWorkerThread) {
+        CloseHandle(m_hWorkerThread);
+        m_hWorkerThread = nullptr;
+    }
+    // A worker that ended by itself has posted the completion already.
+    if (!ended)
+        PostMessageW(m_hWnd, WM_SCAN_COMPLETE, 0, 0);
+}
+
+unsigned __stdcall CMainDlg::RepairThreadProc(void* parameter)
+{
+    RunRepair(static_cast<CMainDlg*>(parameter)->m_hWnd);
+    return 0;
+}
+
+void CMainDlg::RunRepair(HWND notify)
+{
+    RestartRequired = 0;
+    ResetScanLog();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    AppendScanLogHeader(now);
+    const size_t headerLength = ScanLogBuffer.size();
+
+    CKillSysFileFix module;
+    module.RepairGame();
+
+    if (ScanLogBuffer.size() == headerLength)
+        AppendScanLogNothingFound();
+    else
+        RepairPerformed = 1;
+    AppendScanLogSeparator();
+    SaveScanLog();
+
+    if (RestartRequired)
+        ShowRestartPrompt(kRestartPrompt);
+    PostMessageW(notify, WM_SCAN_COMPLETE, 0, 0);
+}
+
+LRESULT CMainDlg::OnScanComplete()
+{
+    COKDlg result(&m_bStopRequested);
+    result.DoModal(GetActiveWindow(), IDD_RESULT);
+    SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStartCaption);
+    SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusIdle);
+    return 0;
+}
+
+LRESULT CMainDlg::OnEraseBackground(HDC dc)
+{
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    const int width = client.right;
+    const int height = client.bottom;
+
+    FillSolidRect(dc, client, GetSysColor(COLOR_BTNFACE));
+
+    const RECT footer = {0, height - kBandHeight, width, height};
+    FillSolidRect(dc, footer, kBandColour);
+    DrawLine(dc, 0, height - kBandHeight, width, height - kBandHeight);
+    m_footer.Draw(dc, width - 100, height - kBandHeight + 7);
+
+    const RECT header = {0, 0, width, kBandHeight};
+    FillSolidRect(dc, header, kBandColour);
+    DrawLine(dc, 0, kBandHeight, width, kBandHeight);
+
+    SetBkMode(dc, TRANSPARENT);
+    PellunFontPool* pool = PellunFontPool::GetInstance();
+    HFONT font = pool ? pool->GetFont(kTitleFontKey) : nullptr;
+    HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
+    if (m_hIcon)
+        DrawIcon(dc, 10, 5, m_hIcon);
+    RECT title = {50, 0, width - 50, kBandHeight};
+    DrawTextW(dc, kWindowTitle, -1, &title, DT_SINGLELINE | DT_VCENTER);
+    if (previousFont)
+        SelectObject(dc, previousFont);
+    return 1;
+}

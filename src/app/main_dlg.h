@@ -1,0 +1,57 @@
+#pragma once
+// The main window: one start/stop button whose caption is the run state, a
+// status line, three links, and the repair run on a worker thread.
+
+#include <string>
+
+#include "log/run_state.h"
+#include "ui/simple_link.h"
+#include "ui/skin_bitmap.h"
+#include "ui/window.h"
+
+// Posted to the main window when a run has ended; wParam and lParam are 0.
+const UINT WM_SCAN_COMPLETE = WM_USER + 100;
+
+// The security product's executable when it is installed; recorded only.
+extern std::wstring ProductExePath;
+
+int EnableDebugPrivilege();
+int EnableShutdownPrivilege();
+int DetectSecurityProduct();
+
+// Offers the restart after a run that deferred a replacement; replaceable
+// so a test can see the prompt without a restart box.
+using ShowRestartPromptFn = void (*)(const wchar_t* prompt);
+extern ShowRestartPromptFn ShowRestartPrompt;
+void ShowShellRestartDialog(const wchar_t* prompt);
+
+class CMainDlg : public CDialogBase, public ICommunication {
+public:
+    CMainDlg();
+    ~CMainDlg() override;
+
+    bool IsStopRequested() override;
+
+    // True while a worker thread exists that has not ended.
+    bool IsWorkerRunning() const;
+
+    static unsigned __stdcall RepairThreadProc(void* parameter);
+    // The worker's whole run; posts WM_SCAN_COMPLETE to `notify` at the end.
+    static void RunRepair(HWND notify);
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    LRESULT OnInitDialog();
+    void OnStartStop();
+    LRESULT OnScanComplete();
+    LRESULT OnEraseBackground(HDC dc);
+    void ResetRunState();
+
+    HICON m_hIcon = nullptr;
+    CSimpleLink m_links[3];
+    CSkinBitmap m_footer;
+    volatile LONG m_bStopRequested = 0;
+    HANDLE m_hWorkerThread = nullptr;
+};

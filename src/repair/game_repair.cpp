@@ -1,0 +1,167 @@
+#include "repair/game_repair.h"
+
+#include "log/run_state.h"
+#include "log/scan_log.h"
+#include "repair/module.h"
+#include "repair/muicache.h"
+#include "support/unique.h"
+
+namespace {
+
+const wchar_t kLaunchers[][20] = {L"crossfire.exe", L"launchcrossfire.exe"};
+const wchar_t kConsentText[] = L"如果CrossFire无法正常进入游戏，请点击“是”";
+const wchar_t kConsentCaption[] = L"CrossFire修复";
+const wchar_t kStoreType[] = L"bin";
+const WORD kStoreLanguage = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);  // 2052
+const char kRepairedLabel[] = "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\t";  // 修复CrossFile文件
+const char kLineEnd[] = "\r\n";
+
+bool ProbeFile(const std::wstring& path)
+{
+    cf::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    return file.IsValid();
+}
+
+// A locked view of one module of the store; empty when it is missing or
+// unreadable.
+struct ModuleBytes {
+    const void* data = nullptr;
+    DWORD size = 0;
+};
+
+ModuleBytes LoadModuleBytes(WORD resourceId, HMODULE store)
+{
+    ModuleBytes bytes;
+    HRSRC info = FindResourceExW(store, kStoreType, MAKEINTRESOURCEW(resourceId), kStoreLanguage);
+    if (!info)
+        info = FindResourceW(store, MAKEINTRESOURCEW(resourceId), kStoreType);
+    if (!info)
+        return bytes;
+    HGLOBAL loaded = LoadResource(store, info);
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    DWORD size = SizeofResource(store, info);
+    if (data && size) {
+        bytes.data = data;
+        bytes.size = size;
+    }
+    return bytes;
+}
+
+// The whole module or nothing: a partial file never stays behind.
+bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
+{
+    DWORD written = 0;
+    BOOL ok;
+    {
+        cf::UniqueFile file(CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        if (!file)
+            return false;
+        ok = WriteFile(file.Get(), bytes.data, bytes.size, &written, nullptr);
+    }
+    if (ok && written == bytes.size)
+        return true;
+    DeleteFileW(path);
+    return false;
+}
+
+void ScheduleReplacement(const std::wstring& temp, const std::wstring& dll)
+{
+    MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+    RestartRequired = 1;
+}
+
+void AppendRepairedLine(const std::wstring& dll)
+{
+    AppendScanLog(kRepairedLabel, sizeof(kRepairedLabel) - 1);
+    AppendScanLogWide(dll.c_str());
+    AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
+}
+
+void DefaultRestore(const std::wstring& folder, void*) { RestoreGameModules(folder); }
+
+}  // namespace
+
+const GameModuleEntry GameModuleTable[] = {
+    {L"rs.dll", L"rs.morvex", L"rs.tmp", 232, CopyThenSchedule},
+    {L"fmodex.dll", L"fmodex.morvex", L"fmodex.tmp", 234, CopyThenSchedule},
+    {L"atl80.dll", L"atl80.morvex", L"atl80.tmp", 239, CopyThenSchedule},
+    {L"LTMsg.dll", L"LTMsg.morvex", L"LTMsg.tmp", 240, CopyThenSchedule},
+    {L"miniobject.dll", L"miniobject.morvex", L"miniobject.tmp", 237, CopyThenSchedule},
+    {L"SndDrv.dll", L"SndDrv.morvex", L"SndDrv.tmp", 235, CopyThenSchedule},
+    {L"msvcr71.dll", L"msvcr71.morvex", L"msvcr71.tmp", 236, CopyThenSchedule},
+    {L"cshell.dll", L"cshell.morvex", L"cshell.tmp", 238, ScheduleOnly},
+};
+const size_t GameModuleCount = ARRAYSIZE(GameModuleTable);
+
+int ExtractModuleResource(WORD resourceId, const wchar_t* path, HMODULE store)
+{
+    ModuleBytes bytes = LoadModuleBytes(resourceId, store);
+    if (!bytes.data)
+        return 0;
+    return WriteModuleFile(bytes, path) ? 1 : 0;
+}
+
+void RestoreModule(const std::wstring& folder, const GameModuleEntry& entry, HMODULE store)
+{
+    const std::wstring dll = folder + entry.moduleFile;
+    const std::wstring backup = folder + entry.backupFile;
+    const std::wstring temp = folder + entry.tempFile;
+
+    // The clean copy is complete on disk before the module is touched, so a
+    // broken store or a failed write leaves the module as it was.
+    ModuleBytes bytes = LoadModuleBytes(entry.resourceId, store);
+    if (bytes.data) {
+        // Only the first backup ever made is kept.
+        CopyFileW(dll.c_str(), backup.c_str(), TRUE);
+        if (WriteModuleFile(bytes, temp.c_str())) {
+            if (DeleteFileW(dll.c_str())) {
+                if (!MoveFileW(temp.c_str(), dll.c_str()))
+                    ScheduleReplacement(temp, dll);
+            } else if (entry.mode == ScheduleOnly || !CopyFileW(temp.c_str(), dll.c_str(), FALSE)) {
+                // In use, protected or absent: the boot-time move finishes it.
+                ScheduleReplacement(temp, dll);
+            }
+        }
+    }
+    AppendRepairedLine(dll);
+}
+
+void RestoreGameModules(const std::wstring& folder, HMODULE store)
+{
+    for (size_t i = 0; i < GameModuleCount; ++i)
+        RestoreModule(folder, GameModuleTable[i], store);
+}
+
+int AskGameRepairConsent(void*) { return MessageBoxW(nullptr, kConsentText, kConsentCaption, MB_YESNO); }
+
+void LocateGameFolder(const GameRepairHooks* hooks)
+{
+    const GameRepairHooks defaults = {AskGameRepairConsent, DefaultRestore, nullptr};
+    if (!hooks)
+        hooks = &defaults;
+
+    cf::UniqueKey key;
+    if (!OpenMuiCacheKey(key))
+        return;
+    const DWORD count = GetMuiCacheValueCount(key.Get());
+    for (DWORD index = 0; index < count; ++index) {
+        std::wstring folder;
+        if (!ReadMuiCacheFolder(key.Get(), index, folder))
+            continue;
+        bool found = false;
+        for (const wchar_t* launcher : kLaunchers)
+            found = ProbeFile(folder + launcher) || found;  // both probes always run
+        if (!found)
+            continue;
+        if (hooks->confirm(hooks->context) == IDYES)
+            hooks->restore(folder, hooks->context);
+        return;
+    }
+}
+
+int CKillSysFileFix::RepairGame()
+{
+    LocateGameFolder();
+    return 0;
+}
