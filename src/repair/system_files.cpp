@@ -55,22 +55,30 @@ std::wstring GetOwnFolder()
     return path;
 }
 
-// The digest names a file in the current folder and ends the URL, so only
-// the form the database produces is accepted.
+// The digest names a file in the current folder and ends the URL, so it
+// must be 32 hexadecimal digits and nothing that could name another folder.
 bool IsDigestText(const std::wstring& text)
 {
     if (text.size() != 32)
         return false;
     for (wchar_t c : text) {
-        if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f')))
+        bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+        if (!hex)
             return false;
     }
     return true;
 }
 
+// Failures stay silent: without the flag the shell shows its own error box.
 void StartProgram(const wchar_t* path)
 {
-    ShellExecuteW(nullptr, nullptr, path, nullptr, nullptr, SW_SHOW);
+    SHELLEXECUTEINFOW info;
+    ZeroMemory(&info, sizeof(info));
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.lpFile = path;
+    info.nShow = SW_SHOW;
+    ShellExecuteExW(&info);
 }
 
 void LogInputMethodStart(const std::wstring& target)
@@ -147,6 +155,16 @@ void ComputeSystemPathKey(const std::wstring& targetPath, const std::wstring& wi
         bytes.push_back(static_cast<uint8_t>((c >> 8) & 0xFF));
     }
     ComputeMd5OfBuffer(key, bytes.data(), bytes.size());
+}
+
+bool IsDigestDatabaseSorted(const uint8_t* database, size_t size)
+{
+    size_t count = size / kDigestRecordSize;
+    for (size_t i = 1; i < count; ++i) {
+        if (memcmp(database + (i - 1) * kDigestRecordSize, database + i * kDigestRecordSize, 16) > 0)
+            return false;
+    }
+    return true;
 }
 
 bool FindDigestRecord(const uint8_t* database, size_t size, const uint8_t key[16], uint8_t content[16])
@@ -274,6 +292,10 @@ int CKillSysFileFix::BuildSystemFileList()
     uint8_t* database = ReadWholeFile(databasePath.c_str(), &size);
     if (!database)
         return 0;
+    if (!IsDigestDatabaseSorted(database, size)) {
+        FreeFileBuffer(database);
+        return 0;
+    }
     std::wstring systemDir, windowsDir;
     GetSystemDirWithSlash(systemDir);
     GetWindowsDirWithSlash(windowsDir);

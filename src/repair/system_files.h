@@ -25,6 +25,9 @@ void ComputeSystemPathKey(const std::wstring& targetPath, const std::wstring& wi
 
 // Bisection over `size` bytes of records (a trailing part shorter than a
 // record is ignored). On a hit copies the content digest and returns true.
+// Keys in ascending byte order (equal neighbours allowed); bisection over
+// anything else would miss records at random.
+bool IsDigestDatabaseSorted(const uint8_t* database, size_t size);
 bool FindDigestRecord(const uint8_t* database, size_t size, const uint8_t key[16], uint8_t content[16]);
 
 bool GetPlatformTag(std::wstring& tag);

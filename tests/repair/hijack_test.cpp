@@ -1,0 +1,224 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "common/test_util.h"
+#include "log/run_state.h"
+#include "log/scan_log.h"
+#include "repair/hijack.h"
+#include "repair/module.h"
+#include "sysfiles_test_util.h"
+
+using namespace sysfilestest;
+
+namespace {
+
+const wchar_t kMuiCacheNt6[] = L"Local Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache";
+
+std::wstring Lower(std::wstring text)
+{
+    CharLowerBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+// Value names added to the run-program record, removed again on scope exit.
+class MuiCacheValues {
+public:
+    MuiCacheValues()
+    {
+        OSVERSIONINFOW info = {};
+        info.dwOSVersionInfoSize = sizeof(info);
+        GetVersionExW(&info);
+        EXPECT_GE(info.dwMajorVersion, 6u) << "the tests write the classes key of version 6";
+        RegCreateKeyW(HKEY_CLASSES_ROOT, kMuiCacheNt6, &m_key);
+    }
+    ~MuiCacheValues()
+    {
+        for (const std::wstring& name : m_names)
+            RegDeleteValueW(m_key, name.c_str());
+        RegCloseKey(m_key);
+    }
+    void Add(const std::wstring& name)
+    {
+        const wchar_t data[] = L"Game";
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(m_key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                                                sizeof(data)));
+        m_names.push_back(name);
+    }
+
+private:
+    HKEY m_key = nullptr;
+    std::vector<std::wstring> m_names;
+};
+
+std::multiset<std::string> LogLines(const std::string& log)
+{
+    std::multiset<std::string> lines;
+    size_t from = 0;
+    for (size_t end; (end = log.find("\r\n", from)) != std::string::npos; from = end + 2)
+        lines.insert(log.substr(from, end - from + 2));
+    EXPECT_EQ(log.size(), from) << "text after the last line end";
+    return lines;
+}
+
+FILETIME ToFileTime(const SYSTEMTIME& local, LONGLONG shiftSeconds)
+{
+    FILETIME localFile, utc;
+    SystemTimeToFileTime(&local, &localFile);
+    ULARGE_INTEGER value;
+    value.LowPart = localFile.dwLowDateTime;
+    value.HighPart = localFile.dwHighDateTime;
+    value.QuadPart += shiftSeconds * 10000000LL;
+    localFile.dwLowDateTime = value.LowPart;
+    localFile.dwHighDateTime = value.HighPart;
+    LocalFileTimeToFileTime(&localFile, &utc);
+    return utc;
+}
+
+}  // namespace
+
+TEST(HijackScan, CreationWindowIsSevenDaysInclusive)
+{
+    SYSTEMTIME now = {};
+    now.wYear = 2024;
+    now.wMonth = 3;
+    now.wDay = 15;
+    now.wHour = 12;
+    EXPECT_TRUE(IsCreatedRecently(ToFileTime(now, 0), now));
+    EXPECT_TRUE(IsCreatedRecently(ToFileTime(now, -2 * 86400), now));
+    EXPECT_TRUE(IsCreatedRecently(ToFileTime(now, -kRecentCreationSeconds), now));
+    EXPECT_FALSE(IsCreatedRecently(ToFileTime(now, -kRecentCreationSeconds - 1), now));
+    EXPECT_FALSE(IsCreatedRecently(ToFileTime(now, -30 * 86400), now));
+    EXPECT_TRUE(IsCreatedRecently(ToFileTime(now, 3600), now));  // a clock set back
+    // Calendar years before 1900 count as second 0.
+    SYSTEMTIME ancient = now;
+    ancient.wYear = 1601;
+    EXPECT_FALSE(IsCreatedRecently(ToFileTime(ancient, 0), now));
+}
+
+TEST(HijackScan, CollectsPlantedNamesWithLongLowerCasePaths)
+{
+    cftest::ScratchDir dir;
+    std::wstring folder = dir / L"Long Game Folder\\";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    for (const wchar_t* name : {L"lpk.dll", L"DSOUND.DLL", L"conime.exe", L"notlisted.dll"})
+        ASSERT_TRUE(cftest::WriteFileBytes(folder + name, "planted"));
+    wchar_t shortFolder[MAX_PATH];
+    ASSERT_NE(0u, GetShortPathNameW(folder.c_str(), shortFolder, MAX_PATH));
+    ASSERT_NE(folder, std::wstring(shortFolder)) << "no short name to expand";
+
+    MuiCacheValues values;
+    values.Add(std::wstring(shortFolder) + L"Game.exe");
+    values.Add(folder + L"Launcher.exe");  // the same folder a second time
+    values.Add(L"@shell32.dll,-1");
+    values.Add(L"\\\\server\\share\\lpk.dll");
+
+    std::unordered_set<std::wstring> found;
+    EXPECT_EQ(1, CKillSysFileFix::ScanSearchPathHijacks(found));
+    std::wstring prefix = L"\\\\?\\" + Lower(folder);
+    EXPECT_EQ(1u, found.count(prefix + L"lpk.dll"));
+    EXPECT_EQ(1u, found.count(prefix + L"dsound.dll"));
+    EXPECT_EQ(1u, found.count(prefix + L"conime.exe"));
+    for (const std::wstring& path : found)
+        EXPECT_EQ(std::wstring::npos, path.find(L"notlisted")) << cftest::Narrow(path);
+    size_t before = found.size();
+    EXPECT_EQ(1, CKillSysFileFix::ScanSearchPathHijacks(found));  // re-adding counts as a hit
+    EXPECT_EQ(before, found.size());
+}
+
+TEST(HijackScan, WindowsFolderAndEmptyFoldersGiveNothing)
+{
+    wchar_t windows[MAX_PATH];
+    UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
+    std::wstring planted = std::wstring(windows, n) + L"\\CfHijackScanTest\\";
+    CreateDirectoryW(planted.c_str(), nullptr);
+    ASSERT_TRUE(cftest::WriteFileBytes(planted + L"lpk.dll", "planted"));
+    cftest::ScratchDir empty;
+
+    std::unordered_set<std::wstring> found;
+    {
+        MuiCacheValues values;
+        std::wstring upper = planted;
+        CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
+        values.Add(upper + L"TOOL.EXE");
+        values.Add(empty / L"prog.exe");
+        CKillSysFileFix::ScanSearchPathHijacks(found);
+    }
+    for (const std::wstring& path : found) {
+        EXPECT_EQ(std::wstring::npos, path.find(L"cfhijackscantest")) << cftest::Narrow(path);
+        EXPECT_EQ(std::wstring::npos, path.find(Lower(empty.Path()))) << cftest::Narrow(path);
+    }
+    cftest::RemoveTree(planted);
+}
+
+TEST(HijackScan, UnreadableFileIsCollected)
+{
+    cftest::ScratchDir dir;
+    ASSERT_TRUE(cftest::WriteFileBytes(dir / L"usp10.dll", "planted"));
+    EXPECT_TRUE(IsHijackCandidate(L"\\\\?\\" + (dir / L"usp10.dll")));
+    cftest::Child holder;
+    ASSERT_TRUE(HoldFile(holder, dir / L"usp10.dll"));
+    std::unordered_set<std::wstring> found;
+    {
+        MuiCacheValues values;
+        values.Add(dir / L"app.exe");
+        EXPECT_EQ(1, CKillSysFileFix::ScanSearchPathHijacks(found));
+    }
+    EXPECT_EQ(1u, found.count(L"\\\\?\\" + Lower(dir / L"usp10.dll")));
+    holder.Kill();
+    holder.Wait();
+}
+
+TEST(HijackRemoval, BacksUpRemovesOrMovesAtBootAndLogsEach)
+{
+    ResetScanLog();
+    RestartRequired = 0;
+    cftest::ScratchDir dir;
+    std::wstring plain = L"\\\\?\\" + (dir / L"lpk.dll");
+    std::wstring shared = L"\\\\?\\" + (dir / L"d3d9.dll");
+    std::wstring held = L"\\\\?\\" + (dir / L"imm32.dll");
+    ASSERT_TRUE(cftest::WriteFileBytes(plain, "plain"));
+    ASSERT_TRUE(cftest::WriteFileBytes(shared, "shared"));
+    ASSERT_TRUE(cftest::WriteFileBytes(held, "held"));
+    ASSERT_TRUE(cftest::WriteFileBytes(plain + L".morvex", "older backup"));
+
+    CKillSysFileFix module;
+    module.m_hijackPaths = {plain, shared, held};
+    HANDLE open = CreateFileW(shared.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, open);
+    cftest::Child holder;
+    ASSERT_TRUE(HoldFile(holder, dir / L"imm32.dll"));
+    module.RemoveSearchPathHijacks();
+
+    EXPECT_FALSE(cftest::FileExists(plain));
+    EXPECT_EQ("plain", cftest::ReadFileBytes(plain + L".morvex"));
+    // In use but readable: saved now, moved aside at the next boot.
+    EXPECT_EQ("shared", cftest::ReadFileBytes(shared));
+    EXPECT_EQ("shared", cftest::ReadFileBytes(shared + L".morvex"));
+    // Not even readable: no copy is possible, so it must not be deleted.
+    EXPECT_FALSE(cftest::FileExists(held + L".morvex"));
+    EXPECT_EQ(1, RestartRequired);
+    std::wstring pending = PendingRenames();
+    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + (dir / L"d3d9.dll") + L"|!\\??\\" + (dir / L"d3d9.dll.morvex")));
+    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + (dir / L"imm32.dll") + L"|!\\??\\" + (dir / L"imm32.dll.morvex")));
+    std::multiset<std::string> expected;
+    for (const std::wstring& path : {plain, shared, held})
+        expected.insert("Search Path Inject\t" + Ansi(path) + "\r\n");
+    EXPECT_EQ(expected, LogLines(ScanLogBuffer));
+    EXPECT_EQ(3u, module.m_hijackPaths.size());
+
+    CloseHandle(open);
+    holder.Kill();
+    holder.Wait();
+    DeleteFileW((dir / L"imm32.dll.held").c_str());
+    SimulateReboot();
+    EXPECT_FALSE(cftest::FileExists(shared));
+    EXPECT_FALSE(cftest::FileExists(held));
+    EXPECT_EQ("held", cftest::ReadFileBytes(held + L".morvex"));
+}
