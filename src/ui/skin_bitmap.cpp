@@ -27,7 +27,7 @@ HBITMAP CreateSection(int width, int height, WORD bitCount, void** bits)
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // negative: top-down
+    info.bmiHeader.biHeight = height;  // bottom-up
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = bitCount;
     info.bmiHeader.biCompression = BI_RGB;
@@ -124,41 +124,30 @@ BOOL CSkinBitmap::DrawTransparent(HDC dc, int x, int y, int width, int height)
 
 BOOL CSkinBitmap::DrawAlphaBlend(HDC dc, int x, int y, int width, int height)
 {
-    DIBSECTION section = {};
-    int size = GetObjectW(m_hBitmap, sizeof(section), &section);
-    if (size == 0 || section.dsBm.bmBitsPixel != 32)
+    BITMAP info = {};
+    if (!GetObjectW(m_hBitmap, sizeof(info), &info) || info.bmBitsPixel != 32)
         return FALSE;
 
-    // Rows are walked in memory order in both buffers, so both must run the
-    // same way up or down.
-    bool topDown = false;
-    const BYTE* sourceBits = nullptr;
-    cf::UniqueGdiObject sourceCopy;
-    if (size == sizeof(DIBSECTION) && section.dsBm.bmBits) {
-        sourceBits = static_cast<const BYTE*>(section.dsBm.bmBits);
-        topDown = section.dsBmih.biHeight < 0;
-    } else {
-        void* bits = nullptr;
-        sourceCopy.Reset(CreateSection(width, height, 32, &bits));
-        if (!sourceCopy)
-            return FALSE;
-        cf::UniqueDc screen(CreateCompatibleDC(nullptr));
-        if (!screen)
-            return FALSE;
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        if (GetDIBits(screen.Get(), m_hBitmap, 0, height, bits, &info, DIB_RGB_COLORS) != height)
-            return FALSE;
-        sourceBits = static_cast<const BYTE*>(bits);
-    }
+    // Always work on a bottom-up copy: a section's own bits may run top-down,
+    // and GetObjectW does not say which way, so blending them in memory order
+    // against a bottom-up buffer could turn the image upside down.
+    void* bits = nullptr;
+    cf::UniqueGdiObject sourceCopy(CreateSection(width, height, 32, &bits));
+    cf::UniqueDc screen(CreateCompatibleDC(nullptr));
+    if (!sourceCopy || !screen)
+        return FALSE;
+    BITMAPINFO format = {};
+    format.bmiHeader.biSize = sizeof(format.bmiHeader);
+    format.bmiHeader.biWidth = width;
+    format.bmiHeader.biHeight = height;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    if (GetDIBits(screen.Get(), m_hBitmap, 0, height, bits, &format, DIB_RGB_COLORS) != height)
+        return FALSE;
 
     void* targetBits = nullptr;
-    cf::UniqueGdiObject target(CreateSection(width, topDown ? -height : height, 24, &targetBits));
+    cf::UniqueGdiObject target(CreateSection(width, height, 24, &targetBits));
     cf::UniqueDc targetDc(CreateCompatibleDC(dc));
     if (!target || !targetDc)
         return FALSE;
@@ -169,7 +158,7 @@ BOOL CSkinBitmap::DrawAlphaBlend(HDC dc, int x, int y, int width, int height)
         return FALSE;
     GdiFlush();
 
-    const BYTE* source = sourceBits;
+    const BYTE* source = static_cast<const BYTE*>(bits);
     BYTE* destination = static_cast<BYTE*>(targetBits);
     const int padding = width & 3;  // 24-bit rows are padded to 4 bytes
     for (int row = 0; row < height; ++row) {
