@@ -391,12 +391,12 @@ bool LocateSystemFile(const wchar_t* name, const wchar_t* baseFolder)
         return false;
     if (::StrStrIW(name, kDriveSeparator))
         return FileCanBeOpened(name);
-    if (const wchar_t* token = ::StrStrIW(name, kSystemRootToken)) {
+    if (::StrStrIW(name, kSystemRootToken)) {
         std::wstring windows;
         if (!GetWindowsDirWithSlash(windows))
             return false;
-        // What follows the token, wherever the token sits in the name.
-        return OpensAt(windows, token + (ARRAYSIZE(kSystemRootToken) - 1));
+        // The name holds the token, so it is at least as long as the token.
+        return OpensAt(windows, name + (ARRAYSIZE(kSystemRootToken) - 1));
     }
 
     std::wstring first;
