@@ -276,6 +276,9 @@ TEST_F(LinkTest, ReleaseAfterDraggingOffStillSendsTheCommand)
     EXPECT_EQ(MAKEWPARAM(kLinkId, 0), g_commands.wParam);
     EXPECT_EQ(0, g_commands.lParam);
     EXPECT_EQ(nullptr, GetCapture());
+    // The pointer is no longer over the link: it must not stay red.
+    EXPECT_TRUE(PumpUntil([&] { return m_link.m_bHover == 0; }));
+    EXPECT_EQ(0, CountPixels(kRed));
 }
 
 TEST_F(LinkTest, ClickInPlaceSendsOneCommand)

@@ -1,0 +1,288 @@
+// The painted look of the real CFRepair.exe: its windows are read back from
+// the screen (the X server under the test wrapper) and compared pixel by
+// pixel with what the bands, lines, logo, icon and links must produce.
+
+#include <gtest/gtest.h>
+
+#include "common/test_util.h"
+#include "gui_driver.h"
+#include "support/unique.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+const COLORREF kBand = RGB(222, 239, 255);
+const COLORREF kLinkBlue = RGB(48, 100, 165);
+const int kBandHeight = 40;
+const int kLogoId = 210, kLogoW = 86, kLogoH = 27;
+const int kIconId = 128;
+const int kHelpLink = 1009, kHomeLink = 1011, kForumLink = 1012, kViewLogLink = 1005;
+const int kStartButton = 1008;
+
+// The client area of a window as the screen shows it.
+class ClientShot {
+public:
+    explicit ClientShot(HWND window)
+    {
+        RECT client;
+        GetClientRect(window, &client);
+        m_width = client.right;
+        m_height = client.bottom;
+        POINT origin = {0, 0};
+        ClientToScreen(window, &origin);
+        HDC screen = GetDC(nullptr);
+        cf::UniqueDc memory(CreateCompatibleDC(screen));
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = m_width;
+        info.bmiHeader.biHeight = -m_height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        cf::UniqueGdiObject section(CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (section) {
+            HGDIOBJ old = SelectObject(memory.Get(), section.Get());
+            BitBlt(memory.Get(), 0, 0, m_width, m_height, screen, origin.x, origin.y, SRCCOPY);
+            GdiFlush();
+            const BYTE* p = static_cast<const BYTE*>(bits);
+            m_pixels.reserve(static_cast<size_t>(m_width) * m_height);
+            for (int i = 0; i < m_width * m_height; ++i, p += 4)
+                m_pixels.push_back(RGB(p[2], p[1], p[0]));
+            SelectObject(memory.Get(), old);
+        }
+        ReleaseDC(nullptr, screen);
+    }
+
+    int Width() const { return m_width; }
+    int Height() const { return m_height; }
+    bool Ok() const { return !m_pixels.empty(); }
+    COLORREF At(int x, int y) const { return m_pixels[static_cast<size_t>(y) * m_width + x]; }
+
+private:
+    int m_width = 0;
+    int m_height = 0;
+    std::vector<COLORREF> m_pixels;
+};
+
+// A child control's rectangle in its dialog's client coordinates.
+RECT ControlRect(HWND dialog, int id)
+{
+    RECT r = {};
+    GetWindowRect(GetDlgItem(dialog, id), &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+int CountInRect(const ClientShot& shot, const RECT& r, COLORREF colour)
+{
+    int count = 0;
+    for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x)
+            if (shot.At(x, y) == colour)
+                ++count;
+    return count;
+}
+
+// Pixels of `width` x `height` drawn by `paint` onto a canvas filled with `background`.
+template <typename Paint>
+std::vector<COLORREF> Render(int width, int height, COLORREF background, Paint paint)
+{
+    std::vector<COLORREF> out;
+    cf::UniqueDc dc(CreateCompatibleDC(nullptr));
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    cf::UniqueGdiObject section(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!dc || !section)
+        return out;
+    HGDIOBJ old = SelectObject(dc.Get(), section.Get());
+    cf::UniqueGdiObject brush(CreateSolidBrush(background));
+    RECT all = {0, 0, width, height};
+    FillRect(dc.Get(), &all, static_cast<HBRUSH>(brush.Get()));
+    paint(dc.Get());
+    GdiFlush();
+    const BYTE* p = static_cast<const BYTE*>(bits);
+    for (int i = 0; i < width * height; ++i, p += 4)
+        out.push_back(RGB(p[2], p[1], p[0]));
+    SelectObject(dc.Get(), old);
+    return out;
+}
+
+class MainWindowLook : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
+        ASSERT_TRUE(cftest::FileExists(m_exe));
+        ASSERT_TRUE(m_app.Start(L"\"" + m_exe + L"\""));
+        m_main = cfdrive::WaitForWindow(cfdrive::kMainTitle, 30000, m_app.Id());
+        ASSERT_NE(nullptr, m_main);
+        // Let the first paint reach the screen.
+        Sleep(500);
+    }
+
+    void TearDown() override
+    {
+        if (m_main) {
+            cfdrive::PressEscape(m_main);
+            if (m_app.Wait(10000) != STILL_ACTIVE)
+                return;
+        }
+        m_app.Kill();
+    }
+
+    std::wstring m_exe;
+    cftest::Child m_app;
+    HWND m_main = nullptr;
+};
+
+}  // namespace
+
+TEST_F(MainWindowLook, HeaderAndFooterBandsWithTheirLines)
+{
+    ClientShot shot(m_main);
+    ASSERT_TRUE(shot.Ok());
+    const int w = shot.Width(), h = shot.Height();
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+
+    // Columns clear of the icon, the title, the links and the logo.
+    for (int x : {2, w / 2 + 120, w - 3}) {
+        SCOPED_TRACE(testing::Message() << "x " << x);
+        EXPECT_EQ(kBand, shot.At(x, 0));
+        EXPECT_EQ(kBand, shot.At(x, kBandHeight - 1));
+        EXPECT_EQ(RGB(0, 0, 0), shot.At(x, kBandHeight));
+        EXPECT_EQ(face, shot.At(x, kBandHeight + 1));
+        EXPECT_EQ(face, shot.At(x, h - kBandHeight - 1));
+        EXPECT_EQ(RGB(0, 0, 0), shot.At(x, h - kBandHeight));
+        EXPECT_EQ(kBand, shot.At(x, h - kBandHeight + 1));
+        EXPECT_EQ(kBand, shot.At(x, h - 1));
+    }
+}
+
+TEST_F(MainWindowLook, LogoIsCopiedIntoTheFooterAndIconIntoTheHeader)
+{
+    ClientShot shot(m_main);
+    ASSERT_TRUE(shot.Ok());
+    const int w = shot.Width(), h = shot.Height();
+
+    cf::UniqueModule image(LoadLibraryExW(m_exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(image);
+    cf::UniqueGdiObject logo(
+        LoadImageW(image.Get(), MAKEINTRESOURCEW(kLogoId), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    ASSERT_TRUE(logo);
+    BITMAP info = {};
+    ASSERT_TRUE(GetObjectW(logo.Get(), sizeof(info), &info));
+    ASSERT_EQ(kLogoW, info.bmWidth);
+    ASSERT_EQ(kLogoH, info.bmHeight);
+    std::vector<COLORREF> expected = Render(kLogoW, kLogoH, kBand, [&](HDC dc) {
+        cf::UniqueDc source(CreateCompatibleDC(dc));
+        HGDIOBJ old = SelectObject(source.Get(), logo.Get());
+        BitBlt(dc, 0, 0, kLogoW, kLogoH, source.Get(), 0, 0, SRCCOPY);
+        SelectObject(source.Get(), old);
+    });
+    ASSERT_EQ(static_cast<size_t>(kLogoW * kLogoH), expected.size());
+    const int left = w - 100, top = h - kBandHeight + 7;
+    int mismatches = 0;
+    for (int y = 0; y < kLogoH; ++y)
+        for (int x = 0; x < kLogoW; ++x)
+            if (shot.At(left + x, top + y) != expected[y * kLogoW + x])
+                ++mismatches;
+    EXPECT_EQ(0, mismatches);
+    EXPECT_EQ(kBand, shot.At(left - 1, top + kLogoH / 2));
+    EXPECT_EQ(kBand, shot.At(left + kLogoW, top + kLogoH / 2));
+    EXPECT_EQ(kBand, shot.At(left + kLogoW / 2, top - 1));
+    EXPECT_EQ(kBand, shot.At(left + kLogoW / 2, top + kLogoH));
+
+    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    HICON icon = static_cast<HICON>(
+        LoadImageW(image.Get(), MAKEINTRESOURCEW(kIconId), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
+    ASSERT_NE(nullptr, icon);
+    std::vector<COLORREF> drawn = Render(cx, cy, kBand, [&](HDC dc) { DrawIcon(dc, 0, 0, icon); });
+    DestroyIcon(icon);
+    mismatches = 0;
+    for (int y = 0; y < cy; ++y)
+        for (int x = 0; x < cx; ++x)
+            if (shot.At(10 + x, 5 + y) != drawn[y * cx + x])
+                ++mismatches;
+    EXPECT_EQ(0, mismatches);
+}
+
+TEST_F(MainWindowLook, TitleSitsInTheHeaderRightOfTheIcon)
+{
+    ClientShot shot(m_main);
+    ASSERT_TRUE(shot.Ok());
+    const int w = shot.Width();
+    // Dark text pixels between x 50 and W - 50, vertically centred on the band.
+    int top = kBandHeight, bottom = -1, leftmost = w, count = 0;
+    for (int y = 0; y < kBandHeight; ++y)
+        for (int x = 44; x < w; ++x) {
+            COLORREF c = shot.At(x, y);
+            if (GetRValue(c) < 96 && GetGValue(c) < 96 && GetBValue(c) < 96) {
+                ++count;
+                top = y < top ? y : top;
+                bottom = y > bottom ? y : bottom;
+                leftmost = x < leftmost ? x : leftmost;
+            }
+        }
+    ASSERT_GT(count, 200);
+    EXPECT_GE(leftmost, 50);
+    EXPECT_LE(leftmost, 54);
+    // The 21-pixel font: glyphs between 12 and 22 rows, the band's centre inside them.
+    EXPECT_GE(bottom - top + 1, 12);
+    EXPECT_LE(bottom - top + 1, 22);
+    EXPECT_LE(top, kBandHeight / 2);
+    EXPECT_GE(bottom, kBandHeight / 2);
+    EXPECT_LE(std::abs((top + bottom) - kBandHeight), 6);
+}
+
+TEST_F(MainWindowLook, LinksPaintTheirOwnBackgroundsInLinkBlue)
+{
+    ClientShot shot(m_main);
+    ASSERT_TRUE(shot.Ok());
+    const struct {
+        int id;
+        COLORREF background;
+    } links[] = {{kHelpLink, GetSysColor(COLOR_BTNFACE)}, {kHomeLink, kBand}, {kForumLink, kBand}};
+    for (const auto& link : links) {
+        SCOPED_TRACE(testing::Message() << "link " << link.id);
+        RECT r = ControlRect(m_main, link.id);
+        ASSERT_GT(r.right - r.left, 0);
+        // Top-left aligned text: the bottom row and the right end show the background.
+        EXPECT_EQ(link.background, shot.At(r.right - 1, r.bottom - 1));
+        EXPECT_EQ(link.background, shot.At(r.left, r.bottom - 1));
+        EXPECT_GE(CountInRect(shot, r, kLinkBlue), 20);
+        EXPECT_EQ(0, CountInRect(shot, r, RGB(255, 0, 0)));
+        // Everything in the control is background or text.
+        const int area = (r.right - r.left) * (r.bottom - r.top);
+        EXPECT_GE(CountInRect(shot, r, link.background), area / 2);
+    }
+    // The two footer links lie inside the footer band.
+    EXPECT_GT(ControlRect(m_main, kHomeLink).top, shot.Height() - kBandHeight);
+    EXPECT_GT(ControlRect(m_main, kForumLink).top, shot.Height() - kBandHeight);
+}
+
+TEST_F(MainWindowLook, ResultDialogShowsTheViewLogLink)
+{
+    cfdrive::PressButton(m_main, kStartButton);
+    HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 60000, m_app.Id());
+    ASSERT_NE(nullptr, result);
+    Sleep(500);
+    ClientShot shot(result);
+    ASSERT_TRUE(shot.Ok());
+    RECT r = ControlRect(result, kViewLogLink);
+    ASSERT_GT(r.right - r.left, 0);
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), shot.At(r.right - 1, r.bottom - 1));
+    EXPECT_GE(CountInRect(shot, r, kLinkBlue), 20);
+    EXPECT_EQ(0, CountInRect(shot, r, RGB(255, 0, 0)));
+    cfdrive::AnswerBox(result, IDCANCEL);
+    EXPECT_TRUE(cfdrive::WaitForWindowGone(result, 10000));
+    EXPECT_TRUE(cfdrive::WaitForControlText(m_main, kStartButton, cfdrive::kStartCaption, 10000));
+}
