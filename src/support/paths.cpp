@@ -324,7 +324,7 @@ bool ReadProgramFilesDir(HKEY root, const wchar_t* subKey, wchar_t* buffer)
     DWORD type = REG_NONE;
     DWORD size = MAX_PATH * sizeof(wchar_t);
     LSTATUS status = SHGetValueW(root, subKey, kProgramFilesDirValue, &type, path, &size);
-    if (status != ERROR_SUCCESS || size <= 1 || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    if (status != ERROR_SUCCESS || size <= 1 || (type != REG_SZ && type != REG_EXPAND_SZ) || !path[0]) {
         std::memset(path, 0, sizeof(path));
         if (!FitsPath(GetEnvironmentVariableW(kProgramFilesVariable, path, MAX_PATH)))
             return false;
