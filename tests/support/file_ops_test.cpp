@@ -152,6 +152,25 @@ TEST(ReadWholeFile, EmptyStoresZeroMissingLeavesSize)
     EXPECT_TRUE(FreeFileBuffer(nullptr));
 }
 
+// Size + 10 would wrap in 32 bits and the read overrun a tiny block.
+TEST(ReadWholeFile, SizeNearFourGibibytesIsRefused)
+{
+    ScratchDir dir;
+    std::wstring file = dir / L"near4g.bin";
+    {
+        cf::UniqueFile handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(handle.IsValid());
+        LONG high = 0;
+        ASSERT_NE(SetFilePointer(handle.Get(), static_cast<LONG>(0xFFFFFFFAu), &high, FILE_BEGIN),
+                  INVALID_SET_FILE_POINTER);
+        ASSERT_TRUE(SetEndOfFile(handle.Get()));  // sparse: no data written
+    }
+    ASSERT_EQ(GetFileSize32(file.c_str()), 0xFFFFFFFAu);
+    uint32_t size = 0;
+    EXPECT_EQ(ReadWholeFile(file.c_str(), &size), nullptr);
+    EXPECT_EQ(size, 0xFFFFFFFAu);
+}
+
 TEST(Append, CreatesThenAppendsAtTheEnd)
 {
     ScratchDir dir;
