@@ -87,6 +87,27 @@ SavedKey::~SavedKey()
         Rebuild(m_root, m_path, m_tree);
 }
 
+void SaveRepairKeys(SavedKeys& saved)
+{
+    const HKEY hklm = HKEY_LOCAL_MACHINE;
+    const HKEY hkcu = HKEY_CURRENT_USER;
+    saved.Add(hklm, L"SOFTWARE\\Classes\\CLSID\\{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
+    saved.Add(hklm, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2");
+    saved.Add(hkcu, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2");
+    saved.Add(hklm, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced");
+    saved.Add(hkcu, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies");
+    saved.Add(hkcu, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows");
+    saved.Add(hklm, L"SOFTWARE\\Classes\\Applications\\iexplore.exe");
+    saved.Add(hklm, L"SOFTWARE\\Classes\\CLSID\\{871C5380-42A0-1069-A2EA-08002B30309D}");
+    saved.Add(hklm, L"SOFTWARE\\Classes\\Folder");
+    saved.Add(hklm, L"SOFTWARE\\Classes\\Drive");
+    saved.Add(hklm, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon");
+    for (const wchar_t* name : {L"batfile", L"chm.file", L"inffile", L"inifile", L"txtfile", L"hlpfile", L"cmdfile",
+                                L"regfile", L"lnkfile", L".lnk"})
+        saved.Add(hklm, std::wstring(L"SOFTWARE\\Classes\\") + name);
+    saved.Add(hkcu, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FileExts");
+}
+
 bool KeyExists(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;

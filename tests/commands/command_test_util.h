@@ -52,6 +52,9 @@ private:
 };
 
 
+// Every key the registry repairs and the one-key command may change.
+void SaveRepairKeys(SavedKeys& saved);
+
 bool KeyExists(HKEY root, const std::wstring& path);
 void CreateKey(HKEY root, const std::wstring& path);
 void DeleteTree(HKEY root, const std::wstring& path);

@@ -45,18 +45,7 @@ class RegistryRepairTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_saved.Add(HKLM, kMyComputer);
-        m_saved.Add(HKLM, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2");
-        m_saved.Add(HKCU, L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2");
-        m_saved.Add(HKLM, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced");
-        m_saved.Add(HKCU, L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies");
-        m_saved.Add(HKCU, kWindows);
-        m_saved.Add(HKLM, L"SOFTWARE\\Classes\\Applications\\iexplore.exe");
-        m_saved.Add(HKLM, L"SOFTWARE\\Classes\\CLSID\\{871C5380-42A0-1069-A2EA-08002B30309D}");
-        m_saved.Add(HKLM, L"SOFTWARE\\Classes\\Folder");
-        m_saved.Add(HKLM, kWinlogon);
-        for (const wchar_t* name : kClasses)
-            m_saved.Add(HKLM, std::wstring(L"SOFTWARE\\Classes\\") + name);
+        SaveRepairKeys(m_saved);
         ResetScanLog();
     }
 
