@@ -3,76 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include "pixels.h"
 #include "support/unique.h"
 #include "ui/font_pool.h"
 #include "ui/skin_bitmap.h"
 
-#include <cstring>
 #include <vector>
 
 namespace {
 
-// A 32-bit top-down DIB section selected into a memory DC.
-class Canvas {
-public:
-    Canvas(int width, int height) : m_width(width), m_height(height), m_dc(CreateCompatibleDC(nullptr))
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        m_bitmap.Reset(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        m_bits = static_cast<BYTE*>(bits);
-        m_previous = SelectObject(m_dc.Get(), m_bitmap.Get());
-    }
-    ~Canvas() { SelectObject(m_dc.Get(), m_previous); }
+using Canvas = uitest::Dib;
 
-    bool Ok() const { return m_bits && m_previous; }
-    HDC Dc() const { return m_dc.Get(); }
-
-    // A different colour in every pixel, so that "unchanged" means something.
-    void FillPattern()
-    {
-        for (int y = 0; y < m_height; ++y)
-            for (int x = 0; x < m_width; ++x)
-                Set(x, y, RGB(10 + 7 * x, 200 - 9 * y, (x * 31 + y * 17) & 0xFF));
-    }
-    void Set(int x, int y, COLORREF c)
-    {
-        GdiFlush();
-        BYTE* p = m_bits + (y * m_width + x) * 4;
-        p[0] = GetBValue(c);
-        p[1] = GetGValue(c);
-        p[2] = GetRValue(c);
-        p[3] = 0;
-    }
-    COLORREF At(int x, int y) const
-    {
-        GdiFlush();
-        const BYTE* p = m_bits + (y * m_width + x) * 4;
-        return RGB(p[2], p[1], p[0]);
-    }
-    std::vector<COLORREF> Snapshot() const
-    {
-        std::vector<COLORREF> all;
-        for (int y = 0; y < m_height; ++y)
-            for (int x = 0; x < m_width; ++x)
-                all.push_back(At(x, y));
-        return all;
-    }
-
-private:
-    int m_width;
-    int m_height;
-    cf::UniqueDc m_dc;
-    cf::UniqueGdiObject m_bitmap;
-    BYTE* m_bits = nullptr;
-    HGDIOBJ m_previous = nullptr;
-};
+// A different colour in every pixel, so that "unchanged" means something.
+void FillPattern(Canvas& canvas)
+{
+    for (int y = 0; y < canvas.Height(); ++y)
+        for (int x = 0; x < canvas.Width(); ++x)
+            canvas.Set(x, y, RGB(10 + 7 * x, 200 - 9 * y, (x * 31 + y * 17) & 0xFF));
+}
 
 // A DIB section source; rows in the order given (top-down or bottom-up).
 struct Source {
@@ -136,7 +84,7 @@ TEST(FillSolidRect, FillsExactlyTheRectangleAndRestoresTheBackground)
 {
     Canvas canvas(10, 8);
     ASSERT_TRUE(canvas.Ok());
-    canvas.FillPattern();
+    FillPattern(canvas);
     std::vector<COLORREF> before = canvas.Snapshot();
     SetBkColor(canvas.Dc(), RGB(1, 2, 3));
 
@@ -162,7 +110,7 @@ TEST(SkinBitmap, CopyModeDrawsTheWholeBitmapAtThePoint)
             source.Set(x, y, SourceColour(x, y));
     Canvas canvas(12, 8);
     ASSERT_TRUE(canvas.Ok());
-    canvas.FillPattern();
+    FillPattern(canvas);
     std::vector<COLORREF> before = canvas.Snapshot();
 
     CSkinBitmap skin;
@@ -193,7 +141,7 @@ TEST(SkinBitmap, TransparentModeKeepsTheDestinationUnderMagenta)
             source.Set(x, y, colours[y][x]);
     Canvas canvas(8, 6);
     ASSERT_TRUE(canvas.Ok());
-    canvas.FillPattern();
+    FillPattern(canvas);
     std::vector<COLORREF> before = canvas.Snapshot();
     SetBkColor(canvas.Dc(), RGB(9, 9, 9));
     SetTextColor(canvas.Dc(), RGB(7, 7, 7));
@@ -223,8 +171,8 @@ TEST(SkinBitmap, TransparentModeWithoutMagentaDrawsLikeACopy)
             source.Set(x, y, SourceColour(x, y));
     Canvas copied(9, 7), transparent(9, 7);
     ASSERT_TRUE(copied.Ok() && transparent.Ok());
-    copied.FillPattern();
-    transparent.FillPattern();
+    FillPattern(copied);
+    FillPattern(transparent);
 
     CSkinBitmap skin;
     skin.m_hBitmap = source.Get();
@@ -253,7 +201,7 @@ TEST(SkinBitmap, AlphaModeBlendsStraightAlphaInIntegerArithmetic)
                     source.Set(x, y, SourceColour(x, y), kAlphas[(x + 2 * y) % 7]);
             Canvas canvas(width + 4, height + 3);
             ASSERT_TRUE(canvas.Ok());
-            canvas.FillPattern();
+            FillPattern(canvas);
             std::vector<COLORREF> before = canvas.Snapshot();
 
             CSkinBitmap skin;
@@ -288,7 +236,7 @@ TEST(SkinBitmap, AlphaModeAcceptsADeviceDependentBitmap)
     ASSERT_TRUE(bitmap);
     Canvas canvas(6, 5);
     ASSERT_TRUE(canvas.Ok());
-    canvas.FillPattern();
+    FillPattern(canvas);
     std::vector<COLORREF> before = canvas.Snapshot();
 
     CSkinBitmap skin;
@@ -316,7 +264,7 @@ TEST(SkinBitmap, DrawsNothingWithoutABitmapOrWithAnUnknownModeOrDepth)
         }
     Canvas canvas(8, 8);
     ASSERT_TRUE(canvas.Ok());
-    canvas.FillPattern();
+    FillPattern(canvas);
     std::vector<COLORREF> before = canvas.Snapshot();
 
     CSkinBitmap skin;

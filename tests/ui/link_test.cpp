@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pixels.h"
 #include "support/unique.h"
 #include "ui/font_pool.h"
 #include "ui/simple_link.h"
@@ -133,28 +134,12 @@ protected:
     {
         RECT client;
         GetClientRect(m_static, &client);
+        uitest::Dib shot(client.right, client.bottom);
         HDC windowDc = GetDC(m_static);
-        cf::UniqueDc memory(CreateCompatibleDC(windowDc));
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = client.right;
-        info.bmiHeader.biHeight = -client.bottom;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        cf::UniqueGdiObject section(CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        HGDIOBJ old = SelectObject(memory.Get(), section.Get());
-        BitBlt(memory.Get(), 0, 0, client.right, client.bottom, windowDc, 0, 0, SRCCOPY);
-        GdiFlush();
-        int count = 0;
-        const BYTE* p = static_cast<const BYTE*>(bits);
-        for (int i = 0; i < client.right * client.bottom; ++i, p += 4)
-            if (RGB(p[2], p[1], p[0]) == colour)
-                ++count;
-        SelectObject(memory.Get(), old);
+        bool copied = shot.CopyFrom(windowDc, 0, 0);
         ReleaseDC(m_static, windowDc);
-        return count;
+        EXPECT_TRUE(copied);
+        return shot.Count(colour, client);
     }
 
     COLORREF CornerPixel()

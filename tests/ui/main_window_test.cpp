@@ -6,6 +6,7 @@
 
 #include "common/test_util.h"
 #include "gui_driver.h"
+#include "pixels.h"
 #include "support/unique.h"
 
 #include <cstdlib>
@@ -22,49 +23,26 @@ const int kHelpLink = 1009, kHomeLink = 1011, kForumLink = 1012, kViewLogLink = 
 const int kStartButton = 1008;
 
 // The client area of a window as the screen shows it.
-class ClientShot {
+class ClientShot : public uitest::Dib {
 public:
-    explicit ClientShot(HWND window)
+    explicit ClientShot(HWND window) : Dib(ClientSize(window).cx, ClientSize(window).cy)
     {
-        RECT client;
-        GetClientRect(window, &client);
-        m_width = client.right;
-        m_height = client.bottom;
         POINT origin = {0, 0};
         ClientToScreen(window, &origin);
         HDC screen = GetDC(nullptr);
-        cf::UniqueDc memory(CreateCompatibleDC(screen));
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = m_width;
-        info.bmiHeader.biHeight = -m_height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        void* bits = nullptr;
-        cf::UniqueGdiObject section(CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        if (section) {
-            HGDIOBJ old = SelectObject(memory.Get(), section.Get());
-            BitBlt(memory.Get(), 0, 0, m_width, m_height, screen, origin.x, origin.y, SRCCOPY);
-            GdiFlush();
-            const BYTE* p = static_cast<const BYTE*>(bits);
-            m_pixels.reserve(static_cast<size_t>(m_width) * m_height);
-            for (int i = 0; i < m_width * m_height; ++i, p += 4)
-                m_pixels.push_back(RGB(p[2], p[1], p[0]));
-            SelectObject(memory.Get(), old);
-        }
+        m_copied = CopyFrom(screen, origin.x, origin.y);
         ReleaseDC(nullptr, screen);
     }
-
-    int Width() const { return m_width; }
-    int Height() const { return m_height; }
-    bool Ok() const { return !m_pixels.empty(); }
-    COLORREF At(int x, int y) const { return m_pixels[static_cast<size_t>(y) * m_width + x]; }
+    bool Ok() const { return m_copied && Width() > 0 && Height() > 0; }
 
 private:
-    int m_width = 0;
-    int m_height = 0;
-    std::vector<COLORREF> m_pixels;
+    static SIZE ClientSize(HWND window)
+    {
+        RECT client = {};
+        GetClientRect(window, &client);
+        return SIZE{client.right, client.bottom};
+    }
+    bool m_copied = false;
 };
 
 // A child control's rectangle in its dialog's client coordinates.
@@ -76,44 +54,16 @@ RECT ControlRect(HWND dialog, int id)
     return r;
 }
 
-int CountInRect(const ClientShot& shot, const RECT& r, COLORREF colour)
-{
-    int count = 0;
-    for (int y = r.top; y < r.bottom; ++y)
-        for (int x = r.left; x < r.right; ++x)
-            if (shot.At(x, y) == colour)
-                ++count;
-    return count;
-}
-
 // Pixels of `width` x `height` drawn by `paint` onto a canvas filled with `background`.
 template <typename Paint>
 std::vector<COLORREF> Render(int width, int height, COLORREF background, Paint paint)
 {
-    std::vector<COLORREF> out;
-    cf::UniqueDc dc(CreateCompatibleDC(nullptr));
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    cf::UniqueGdiObject section(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!dc || !section)
-        return out;
-    HGDIOBJ old = SelectObject(dc.Get(), section.Get());
-    cf::UniqueGdiObject brush(CreateSolidBrush(background));
-    RECT all = {0, 0, width, height};
-    FillRect(dc.Get(), &all, static_cast<HBRUSH>(brush.Get()));
-    paint(dc.Get());
-    GdiFlush();
-    const BYTE* p = static_cast<const BYTE*>(bits);
-    for (int i = 0; i < width * height; ++i, p += 4)
-        out.push_back(RGB(p[2], p[1], p[0]));
-    SelectObject(dc.Get(), old);
-    return out;
+    uitest::Dib canvas(width, height);
+    if (!canvas.Ok())
+        return {};
+    canvas.Fill(background);
+    paint(canvas.Dc());
+    return canvas.Snapshot();
 }
 
 class MainWindowLook : public testing::Test {
@@ -258,11 +208,11 @@ TEST_F(MainWindowLook, LinksPaintTheirOwnBackgroundsInLinkBlue)
         // Top-left aligned text: the bottom row and the right end show the background.
         EXPECT_EQ(link.background, shot.At(r.right - 1, r.bottom - 1));
         EXPECT_EQ(link.background, shot.At(r.left, r.bottom - 1));
-        EXPECT_GE(CountInRect(shot, r, kLinkBlue), 20);
-        EXPECT_EQ(0, CountInRect(shot, r, RGB(255, 0, 0)));
+        EXPECT_GE(shot.Count(kLinkBlue, r), 20);
+        EXPECT_EQ(0, shot.Count(RGB(255, 0, 0), r));
         // Everything in the control is background or text.
         const int area = (r.right - r.left) * (r.bottom - r.top);
-        EXPECT_GE(CountInRect(shot, r, link.background), area / 2);
+        EXPECT_GE(shot.Count(link.background, r), area / 2);
     }
     // The two footer links lie inside the footer band.
     EXPECT_GT(ControlRect(m_main, kHomeLink).top, shot.Height() - kBandHeight);
@@ -280,8 +230,8 @@ TEST_F(MainWindowLook, ResultDialogShowsTheViewLogLink)
     RECT r = ControlRect(result, kViewLogLink);
     ASSERT_GT(r.right - r.left, 0);
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), shot.At(r.right - 1, r.bottom - 1));
-    EXPECT_GE(CountInRect(shot, r, kLinkBlue), 20);
-    EXPECT_EQ(0, CountInRect(shot, r, RGB(255, 0, 0)));
+    EXPECT_GE(shot.Count(kLinkBlue, r), 20);
+    EXPECT_EQ(0, shot.Count(RGB(255, 0, 0), r));
     cfdrive::AnswerBox(result, IDCANCEL);
     EXPECT_TRUE(cfdrive::WaitForWindowGone(result, 10000));
     EXPECT_TRUE(cfdrive::WaitForControlText(m_main, kStartButton, cfdrive::kStartCaption, 10000));
