@@ -45,3 +45,13 @@ function(cf_add_module_store target)
         endforeach()
     endif()
 endfunction()
+
+# cf_store_dir_definition(TARGET): tells a test where the store's files are
+# as its Wine prefix sees them (Z: is the build tree), when they are there.
+function(cf_store_dir_definition target)
+    file(RELATIVE_PATH rel ${CMAKE_BINARY_DIR} ${CF_MODULE_STORE_DIR})
+    if(NOT rel MATCHES "^\\.\\.")
+        string(REPLACE "/" "\\\\" rel "${rel}")
+        target_compile_definitions(${target} PRIVATE "CF_STORE_DIR=L\"Z:\\\\${rel}\\\\\"")
+    endif()
+endfunction()

@@ -1,0 +1,344 @@
+// The real CFRepair.exe, driven through its windows as a user would.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/game_fixture.h"
+#include "common/test_util.h"
+#include "gui_driver.h"
+#include "log/scan_log.h"
+
+namespace {
+
+using cftest::ReadFileBytes;
+using gametest::kModuleNames;
+using gametest::kModuleStems;
+
+const char kNothingFound[] = "\xce\xb4\xb7\xa2\xcf\xd6\xd2\xec\xb3\xa3";  // 未发现异常
+const std::string kSeparator = "\r\n" + std::string(69, '=') + "\r\n\r\n";
+const std::wstring kContact = L"客服QQ:400860517 ";
+const wchar_t kIdleStatus[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
+const int kStartButton = 1008;
+const int kStatus = 1017;
+
+// Sets the default value of an HKCR key and puts the old one back.
+class ClassesDefault {
+public:
+    ClassesDefault(const std::wstring& subKey, const std::wstring& value) : m_subKey(subKey)
+    {
+        HKEY key = nullptr;
+        m_existed = RegOpenKeyExW(HKEY_CLASSES_ROOT, subKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (m_existed) {
+            wchar_t old[1024] = L"";
+            DWORD size = sizeof(old) - sizeof(wchar_t);
+            m_hadValue = RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old), &size) ==
+                         ERROR_SUCCESS;
+            m_old = old;
+            RegCloseKey(key);
+        }
+        if (RegCreateKeyW(HKEY_CLASSES_ROOT, subKey.c_str(), &key) == ERROR_SUCCESS) {
+            RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+            RegCloseKey(key);
+        }
+    }
+    ~ClassesDefault()
+    {
+        if (!m_existed) {
+            RegDeleteKeyW(HKEY_CLASSES_ROOT, m_subKey.c_str());
+            return;
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, m_subKey.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+            return;
+        if (m_hadValue)
+            RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_old.c_str()),
+                           static_cast<DWORD>((m_old.size() + 1) * sizeof(wchar_t)));
+        else
+            RegDeleteValueW(key, nullptr);
+        RegCloseKey(key);
+    }
+
+private:
+    std::wstring m_subKey;
+    std::wstring m_old;
+    bool m_existed = false;
+    bool m_hadValue = false;
+};
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_recorderLog = m_scratch / L"recorder.log";
+        SetEnvironmentVariableW(L"CF_RECORDER_LOG", m_recorderLog.c_str());
+        const std::wstring command = L"\"" + cftest::ToolPath(L"recorder.exe") + L"\" \"%1\"";
+        m_http.reset(new ClassesDefault(L"http\\shell\\open\\command", command));
+        m_logType.reset(new ClassesDefault(L".log", L"CFRepairTest.log"));
+        m_logOpen.reset(new ClassesDefault(L"CFRepairTest.log\\shell\\open\\command", command));
+        m_logPath = GetScanLogPath();
+        m_logSize = ReadFileBytes(m_logPath).size();
+    }
+    void TearDown() override
+    {
+        if (m_app.Handle() && m_app.Wait(0) == STILL_ACTIVE)
+            m_app.Kill();
+        m_logOpen.reset();
+        m_logType.reset();
+        m_http.reset();
+        SetEnvironmentVariableW(L"CF_RECORDER_LOG", nullptr);
+    }
+    HWND Launch()
+    {
+        const std::wstring exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
+        if (!m_app.Start(L"\"" + exe + L"\""))
+            return nullptr;
+        return cfdrive::WaitForWindow(cfdrive::kMainTitle, 60000, m_app.Id());
+    }
+    DWORD CloseWithEscape(HWND main)
+    {
+        cfdrive::PressEscape(main);
+        return m_app.Wait(30000);
+    }
+    std::string NewLogBytes() { return ReadFileBytes(m_logPath).substr(m_logSize); }
+    std::string Recorded() { return ReadFileBytes(m_recorderLog); }
+    // The part of a run record after its header line.
+    static std::string Body(const std::string& record)
+    {
+        const size_t end = record.find("\r\n\r\n");
+        return end == std::string::npos ? std::string() : record.substr(end + 4);
+    }
+
+    cftest::ScratchDir m_scratch;
+    cftest::Child m_app;
+    std::wstring m_recorderLog;
+    std::wstring m_logPath;
+    size_t m_logSize = 0;
+    std::unique_ptr<ClassesDefault> m_http, m_logType, m_logOpen;
+};
+
+TEST_F(AppTest, NothingFound)
+{
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(L"请点击“开始修复”，立即检测缺少的文件，修复CrossFire", cfdrive::ControlText(main, kStatus));
+    EXPECT_EQ(L"Tavelo杀毒安全网", cfdrive::ControlText(main, 1011));
+
+    cfdrive::RunOutcome outcome;
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
+    EXPECT_FALSE(outcome.consentAsked);
+    EXPECT_FALSE(outcome.restartOffered);
+    EXPECT_EQ(1, outcome.resultDialogs);
+    EXPECT_EQ(L"扫描完成，未发现异常。" + kContact, outcome.resultText);
+    EXPECT_EQ(L"开始修复", cfdrive::ControlText(main, kStartButton));
+    EXPECT_EQ(kIdleStatus, cfdrive::ControlText(main, kStatus));
+
+    const std::string record = NewLogBytes();
+    EXPECT_EQ(0u, record.find("StartTime:")) << record;
+    EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(record));
+    EXPECT_EQ("", Recorded());  // Cancel opens nothing
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
+{
+    gametest::GameFolder game(L"CF Game\\");
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+
+    cfdrive::RunOutcome outcome;
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
+    EXPECT_TRUE(outcome.consentAsked);
+    EXPECT_FALSE(outcome.restartOffered);
+    EXPECT_EQ(1, outcome.resultDialogs);
+    EXPECT_EQ(L"扫描完成，已修复，详情查看扫描日志。" + kContact, outcome.resultText);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(std::wstring(kModuleStems[i]) + L".morvex")));
+        EXPECT_FALSE(cftest::FileExists(game.File(std::wstring(kModuleStems[i]) + L".tmp"))) << i;
+    }
+    const std::string first = NewLogBytes();
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, Body(first));
+
+    cftest::WriteFileBytes(game.File(L"miniobject.dll"), "damaged once more");
+    outcome = cfdrive::RunOutcome();
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
+    EXPECT_EQ(1, outcome.resultDialogs);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(std::wstring(kModuleStems[i]) + L".morvex")));
+    }
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, Body(NewLogBytes().substr(first.size())));
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, ModulesInUseAreFinishedByTheNextBoot)
+{
+    gametest::PendingMoves keep;
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    gametest::HeldFile rs(game.File(L"rs.dll"));
+    gametest::HeldFile cshell(game.File(L"cshell.dll"));
+    ASSERT_TRUE(rs.Held() && cshell.Held());
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+
+    cfdrive::RunOutcome outcome;
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
+    EXPECT_TRUE(outcome.restartOffered);
+    EXPECT_TRUE(outcome.restartBeforeResult);
+    EXPECT_EQ(1, outcome.resultDialogs);
+    EXPECT_EQ(L"扫描完成，已修复，详情查看扫描日志。" + kContact, outcome.resultText);
+    EXPECT_EQ(2u, CloseWithEscape(main));
+
+    EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.tmp")));
+    EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
+    EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
+    EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"cshell.tmp"), game.File(L"cshell.dll")));
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, Body(NewLogBytes()));
+
+    rs.Release();
+    cshell.Release();
+    cftest::Child reboot;
+    ASSERT_TRUE(reboot.Start(L"wineboot.exe -r"));
+    reboot.Wait(120000);
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    EXPECT_FALSE(cftest::FileExists(game.File(L"cshell.tmp")));
+    EXPECT_FALSE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
+}
+
+TEST_F(AppTest, AnsweringNoChangesNothing)
+{
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"launchcrossfire.exe"));
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+    cfdrive::RunOutcome outcome;
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome));
+    EXPECT_TRUE(outcome.consentAsked);
+    EXPECT_EQ(L"扫描完成，未发现异常。" + kContact, outcome.resultText);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+        EXPECT_FALSE(cftest::FileExists(game.File(std::wstring(kModuleStems[i]) + L".morvex"))) << i;
+    }
+    EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes()));
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, StopDuringARunGivesOneResult)
+{
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+    cfdrive::PressButton(main, kStartButton);
+    // The worker now waits on the consent box: far longer than 200 ms.
+    HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"停止修复", cfdrive::ControlText(main, kStartButton));
+    EXPECT_EQ(L"正在扫描中。。。 ", cfdrive::ControlText(main, kStatus));
+    cfdrive::PressButton(main, kStartButton);
+
+    HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, result);
+    Sleep(100);
+    EXPECT_EQ(L"用户终止，未发现异常。" + kContact, cfdrive::ControlText(result, 1019));
+    EXPECT_EQ(L"停止修复", cfdrive::ControlText(main, kStartButton));  // the state while the result shows
+    cfdrive::AnswerBox(result, IDCANCEL);
+    ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
+    Sleep(500);
+    EXPECT_EQ(0, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
+    // A terminated run saves nothing; the modules were never touched.
+    EXPECT_EQ("", NewLogBytes());
+    EXPECT_BYTES(gametest::DamagedModule(0), ReadFileBytes(game.File(L"rs.dll")));
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, WindowsXpReadsTheUserKeyAndNewerSystemsDoNot)
+{
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"), HKEY_CURRENT_USER, gametest::kMuiCacheNt5);
+    {
+        HWND main = Launch();
+        ASSERT_NE(nullptr, main);
+        cfdrive::RunOutcome outcome;
+        ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome));
+        EXPECT_FALSE(outcome.consentAsked);
+        EXPECT_EQ(2u, CloseWithEscape(main));
+    }
+    const wchar_t appDefaults[] = L"Software\\Wine\\AppDefaults\\CFRepair.exe";
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, appDefaults, &key));
+    const wchar_t version[] = L"winxp64";
+    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
+    RegCloseKey(key);
+    HWND main = Launch();
+    cfdrive::RunOutcome outcome;
+    const bool ran = main && cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome);
+    RegDeleteKeyW(HKEY_CURRENT_USER, appDefaults);
+    ASSERT_TRUE(ran);
+    EXPECT_TRUE(outcome.consentAsked);
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, LinksAndTheResultButtonsOpenTheirAddresses)
+{
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+    const std::string expected =
+        "http://gamesafe.qq.com/webplat/info/46/135/286/201004/55640.shtml\r\n"
+        "http://www.tavelo.com/?fr=cfrepair\r\n"
+        "http://bbs.tavelo.com/?fr=cfrepair\r\n";
+    for (int id : {1009, 1011, 1012}) {
+        const size_t before = Recorded().size();
+        cfdrive::ClickControl(main, id);
+        for (int i = 0; i < 200 && Recorded().size() == before; ++i)
+            Sleep(50);
+    }
+    EXPECT_EQ(expected, Recorded());
+
+    cfdrive::PressButton(main, kStartButton);
+    HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, result);
+    size_t before = Recorded().size();
+    cfdrive::ClickControl(result, 1005);
+    for (int i = 0; i < 200 && Recorded().size() == before; ++i)
+        Sleep(50);
+    EXPECT_EQ(cftest::Narrow(m_logPath) + "\r\n", Recorded().substr(before));
+    EXPECT_TRUE(IsWindow(result));  // viewing the log keeps the dialog
+
+    before = Recorded().size();
+    cfdrive::AnswerBox(result, IDOK);
+    for (int i = 0; i < 200 && Recorded().size() == before; ++i)
+        Sleep(50);
+    EXPECT_EQ("http://www.tavelo.com/?fr=cfrepair\r\n", Recorded().substr(before));
+    ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, EscapeAndTheCloseBoxEndWithCodeTwo)
+{
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(2u, CloseWithEscape(main));
+
+    main = Launch();
+    ASSERT_NE(nullptr, main);
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(2u, m_app.Wait(30000));
+
+    // Also while a run waits for the user: the worker is not waited for.
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    main = Launch();
+    ASSERT_NE(nullptr, main);
+    cfdrive::PressButton(main, kStartButton);
+    ASSERT_NE(nullptr, cfdrive::WaitForWindow(cfdrive::kConsentTitle, 30000, m_app.Id()));
+    EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+}  // namespace
