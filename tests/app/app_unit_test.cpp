@@ -196,6 +196,7 @@ TEST_F(RunRepairTest, AnsweringNoLogsNothingFound)
 {
     gametest::GameFolder game;
     gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    RepairPerformed = 0;  // the window clears it before every run
     bool asked = false;
     ASSERT_TRUE(Run(IDNO, &asked));
     EXPECT_TRUE(asked);
