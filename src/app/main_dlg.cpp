@@ -175,6 +175,8 @@ LRESULT CMainDlg::OnInitDialog()
     SetWindowTextW(m_hWnd, kWindowTitle);
     SetDlgItemTextW(m_hWnd, IDC_HOME_LINK, kHomeLinkText);
 
+    // The logo's magenta surround must not show on the footer band.
+    m_footer.m_nMode = SkinDrawTransparent;
     m_footer.m_hBitmap = static_cast<HBITMAP>(
         LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 
