@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The application's figures:
+#  1. RestoreGameModules over stand-in modules padded to realistic sizes
+#     (tools-bin/gamebench.exe, best of 3), divided by cp copying the same
+#     bytes twice (backup + clean copy) on the same disk, best of 3. Goal <= 1.5.
+#  2. Cold start of CFRepair.exe to its visible main window, divided by the
+#     same for Wine's notepad.exe in the same prefix (best of 3). Goal <= 1.0.
+#  3. Size of the stripped i686 CFRepair.exe without its embedded modules
+#     (needs an i686 build: CF_BUILD_I686 or build/i686). Goal <= 300 KiB.
+set -euo pipefail
+top=${CF_TOP:?run through scripts/bench.sh}
+build=${CF_BUILD:?run through scripts/bench.sh}
+cmake --build "$build" --target gamebench guidriver CFRepair -j2 >/dev/null
+run() { "$top/cmake/wine-run.sh" --build "$build" --arch x86_64 "$@"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# 1
+work=$build/bench-data/game
+rm -rf "$work" && mkdir -p "$work"
+read -r ms bytes < <(run 'Z:\tools-bin\gamebench.exe' 'Z:\bench-data\game\' 3 | tr -d '\r')
+padded=$build/tools/gamebench/padded
+cp_best=""
+for _ in 1 2 3; do
+    rm -rf "$work/cp" && mkdir -p "$work/cp"
+    start=$(date +%s.%N)
+    for f in "$padded"/*.dll; do
+        cp "$f" "$work/cp/$(basename "$f").morvex"
+        cp "$f" "$work/cp/$(basename "$f")"
+    done
+    end=$(date +%s.%N)
+    t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) * 1000 }')
+    if [ -z "$cp_best" ] || awk -v t="$t" -v b="$cp_best" 'BEGIN { exit !(t < b) }'; then cp_best=$t; fi
+done
+rm -rf "$work"
+echo "restore: $ms ms for $bytes bytes of modules; cp twice: $cp_best ms; ratio $(ratio "$ms" "$cp_best") (goal <= 1.5)"
+
+# 2
+best_start() {  # best of 3 start-to-window times of a program in ms
+    local best="" t
+    for _ in 1 2 3; do
+        t=$(run 'Z:\tools-bin\guidriver.exe' starttime "$1" | tr -d '\r')
+        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+    done
+    echo "$best"
+}
+app=$(best_start 'Z:\bin\CFRepair.exe')
+notepad=$(best_start 'C:\windows\notepad.exe')
+echo "start to window: CFRepair.exe $app ms, notepad.exe $notepad ms; ratio $(ratio "$app" "$notepad") (goal <= 1.0)"
+
+# 3
+i686=${CF_BUILD_I686:-$top/build/i686}
+exe=$i686/bin/CFRepair.exe
+if [ -f "$exe" ]; then
+    store=0
+    for f in "$i686"/standin-modules/*.dll; do store=$((store + $(stat -c %s "$f"))); done
+    stripped=$(mktemp)
+    i686-w64-mingw32-strip -o "$stripped" "$exe"
+    size=$(($(stat -c %s "$stripped") - store))
+    rm -f "$stripped"
+    echo "i686 exe without the module store: $((size / 1024)) KiB (stripped exe minus the eight stand-ins; goal <= 300 KiB)"
+else
+    echo "i686 exe size: no i686 build at $i686 (set CF_BUILD_I686)"
+fi
