@@ -167,12 +167,13 @@ TEST_F(CmdLineParserTest, BareNameLooksInTheCurrentFolderThenSystemThenWindows)
 TEST_F(CmdLineParserTest, SystemSearchOnlyWithItsFlagAndNeverAboveItsFolders)
 {
     CCmdLineParser parser;
-    EXPECT_FALSE(parser.Parse(L"regedit.exe", nullptr, nullptr));
+    EXPECT_FALSE(parser.Parse(L"winhelp.exe", nullptr, nullptr));
 
+    // winhelp.exe is in the Windows folder only, under either architecture.
     parser.SetFlags(CCmdLineParser::FlagSystemSearch);
-    ASSERT_TRUE(parser.Parse(L"regedit.exe", nullptr, nullptr));
-    EXPECT_TRUE(SamePath(LongPath(WindowsDir() + L"\\regedit.exe"), parser.GetTargetPath()));
-    EXPECT_FALSE(parser.Parse(L"regedit", nullptr, nullptr));  // no extension list
+    ASSERT_TRUE(parser.Parse(L"winhelp.exe", nullptr, nullptr));
+    EXPECT_TRUE(SamePath(LongPath(WindowsDir() + L"\\winhelp.exe"), parser.GetTargetPath()));
+    EXPECT_FALSE(parser.Parse(L"winhelp", nullptr, nullptr));  // no extension list
     EXPECT_FALSE(parser.Parse(L"..\\regedit.exe", nullptr, nullptr));
     EXPECT_STREQ(L"", parser.GetTargetPath());
     EXPECT_FALSE(parser.Parse(L"\\regedit.exe", nullptr, nullptr));

@@ -448,14 +448,17 @@ TEST(SearchExecutableTest, SystemFolderComesBeforeTheWindowsFolder)
     ASSERT_TRUE(SearchExecutable(name, L"bat;cmd;exe;pif", false));
     EXPECT_EQ(LongPath(SystemDir() + L"\\notepad.exe"), name);
 
-    ASSERT_FALSE(cftest::FileExists(SystemDir() + L"\\regedit.exe"));
-    wcscpy(name, L"REGEDIT.exe");
+    // Wine keeps winhelp.exe in the Windows folder only (regedit.exe also
+    // sits in the 32-bit System folder).
+    ASSERT_FALSE(cftest::FileExists(SystemDir() + L"\\winhelp.exe"));
+    ASSERT_TRUE(cftest::FileExists(WindowsDir() + L"\\winhelp.exe"));
+    wcscpy(name, L"WINHELP.exe");
     ASSERT_TRUE(SearchExecutable(name, nullptr, false));
-    EXPECT_EQ(0, _wcsicmp(LongPath(WindowsDir() + L"\\regedit.exe").c_str(), name)) << cftest::Narrow(name);
+    EXPECT_EQ(0, _wcsicmp(LongPath(WindowsDir() + L"\\winhelp.exe").c_str(), name)) << cftest::Narrow(name);
 
-    wcscpy(name, L"regedit");
+    wcscpy(name, L"winhelp");
     EXPECT_FALSE(SearchExecutable(name, nullptr, false));
-    EXPECT_STREQ(L"regedit", name);
+    EXPECT_STREQ(L"winhelp", name);
 }
 
 TEST(SearchExecutableTest, SearchPathIsWalkedOnlyWhenAsked)
