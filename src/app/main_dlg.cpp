@@ -31,6 +31,7 @@ const COLORREF kBandColour = RGB(222, 239, 255);
 const int kBandHeight = 40;
 const WORD kTitleFontKey = 0x0A00;
 const DWORD kStopWaitMs = 200;
+const DWORD kTerminateWaitMs = 1000;
 
 int EnablePrivilege(const wchar_t* name)
 {
@@ -223,15 +224,24 @@ void CMainDlg::OnStartStop()
 
     m_bStopRequested = 1;
     const bool ended = WaitForSingleObject(m_hWorkerThread, kStopWaitMs) == WAIT_OBJECT_0;
-    if (!ended)
+    if (!ended) {
         TerminateThread(m_hWorkerThread, 0);
+        // Termination is asynchronous; once it is done nothing can post.
+        WaitForSingleObject(m_hWorkerThread, kTerminateWaitMs);
+    }
     if (m_hWorkerThread) {
         CloseHandle(m_hWorkerThread);
         m_hWorkerThread = nullptr;
     }
-    // A worker that ended by itself has posted the completion already.
-    if (!ended)
+    // A worker that ended by itself has posted the completion already. One
+    // that finished between the wait and the terminate has posted it too:
+    // drop that one, so exactly one result dialog follows.
+    if (!ended) {
+        MSG pending;
+        while (PeekMessageW(&pending, m_hWnd, WM_SCAN_COMPLETE, WM_SCAN_COMPLETE, PM_REMOVE)) {
+        }
         PostMessageW(m_hWnd, WM_SCAN_COMPLETE, 0, 0);
+    }
 }
 
 unsigned __stdcall CMainDlg::RepairThreadProc(void* parameter)

@@ -125,6 +125,13 @@ TEST_F(AppTest, NothingFound)
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(L"请点击“开始修复”，立即检测缺少的文件，修复CrossFire", cfdrive::ControlText(main, kStatus));
     EXPECT_EQ(L"Tavelo杀毒安全网", cfdrive::ControlText(main, 1011));
+    const LONG_PTR style = GetWindowLongPtrW(main, GWL_STYLE);
+    EXPECT_EQ(0, style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
+    EXPECT_EQ(WS_MINIMIZEBOX | WS_SYSMENU | WS_CAPTION, style & (WS_MINIMIZEBOX | WS_SYSMENU | WS_CAPTION));
+    EXPECT_EQ(SS_PATHELLIPSIS, GetWindowLongPtrW(GetDlgItem(main, kStatus), GWL_STYLE) & SS_ELLIPSISMASK);
+    EXPECT_EQ(BS_DEFPUSHBUTTON, GetWindowLongPtrW(GetDlgItem(main, kStartButton), GWL_STYLE) & BS_TYPEMASK);
+    for (int id : {1009, 1011, 1012})
+        EXPECT_EQ(SS_NOTIFY, GetWindowLongPtrW(GetDlgItem(main, id), GWL_STYLE) & SS_NOTIFY) << id;
 
     cfdrive::RunOutcome outcome;
     ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
