@@ -2,8 +2,17 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <cstdlib>
+
 #include "app/main_dlg.h"
 #include "res/resource.h"
+
+// The library's verbose terminate handler drags its symbol demangler (about
+// 40 KiB) into the exe; a failure to allocate a string ends the program
+// either way.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {

@@ -22,6 +22,8 @@ const std::wstring kContact = L"客服QQ:400860517 ";
 const wchar_t kIdleStatus[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
 const int kStartButton = 1008;
 const int kStatus = 1017;
+// Under emulated 32-bit Wine every process start takes many seconds.
+const DWORD kPatienceMs = sizeof(void*) == 4 ? 600000 : 60000;
 
 // Sets the default value of an HKCR key and puts the old one back.
 class ClassesDefault {
@@ -95,12 +97,12 @@ protected:
         const std::wstring exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
         if (!m_app.Start(L"\"" + exe + L"\""))
             return nullptr;
-        return cfdrive::WaitForWindow(cfdrive::kMainTitle, 60000, m_app.Id());
+        return cfdrive::WaitForWindow(cfdrive::kMainTitle, kPatienceMs, m_app.Id());
     }
     DWORD CloseWithEscape(HWND main)
     {
         cfdrive::PressEscape(main);
-        return m_app.Wait(30000);
+        return m_app.Wait(kPatienceMs);
     }
     std::string NewLogBytes() { return ReadFileBytes(m_logPath).substr(m_logSize); }
     std::string Recorded() { return ReadFileBytes(m_recorderLog); }
@@ -157,7 +159,7 @@ TEST_F(AppTest, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
     ASSERT_NE(nullptr, main);
 
     cfdrive::RunOutcome outcome;
-    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome, kPatienceMs));
     EXPECT_TRUE(outcome.consentAsked);
     EXPECT_FALSE(outcome.restartOffered);
     EXPECT_EQ(1, outcome.resultDialogs);
@@ -172,7 +174,7 @@ TEST_F(AppTest, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
 
     cftest::WriteFileBytes(game.File(L"miniobject.dll"), "damaged once more");
     outcome = cfdrive::RunOutcome();
-    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome, kPatienceMs));
     EXPECT_EQ(1, outcome.resultDialogs);
     for (size_t i = 0; i < 8; ++i) {
         EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
