@@ -175,6 +175,35 @@ TEST(HijackScan, UnreadableFileIsCollected)
     holder.Wait();
 }
 
+// Wine cannot set a file's creation time, so this runs a second time with
+// the clock moved 30 days ahead (CTest "hijack_aged_scan", under faketime):
+// files planted now then look a month old.
+TEST(HijackScanAged, OldReadableFileIsLeftButUnreadableOneIsTaken)
+{
+    cftest::ScratchDir dir;
+    ASSERT_TRUE(cftest::WriteFileBytes(dir / L"lpk.dll", "old"));
+    ASSERT_TRUE(cftest::WriteFileBytes(dir / L"usp10.dll", "old, in use"));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExW((dir / L"lpk.dll").c_str(), GetFileExInfoStandard, &data));
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    if (IsCreatedRecently(data.ftCreationTime, now))
+        GTEST_SKIP() << "needs a clock at least 8 days ahead of the files' creation (faketime)";
+
+    cftest::Child holder;
+    ASSERT_TRUE(HoldFile(holder, dir / L"usp10.dll"));
+    std::unordered_set<std::wstring> found;
+    {
+        MuiCacheValues values;
+        values.Add(dir / L"app.exe");
+        EXPECT_EQ(1, CKillSysFileFix::ScanSearchPathHijacks(found));
+    }
+    EXPECT_EQ(0u, found.count(L"\\\\?\\" + Lower(dir / L"lpk.dll")));
+    EXPECT_EQ(1u, found.count(L"\\\\?\\" + Lower(dir / L"usp10.dll")));
+    holder.Kill();
+    holder.Wait();
+}
+
 TEST(HijackRemoval, BacksUpRemovesOrMovesAtBootAndLogsEach)
 {
     ResetScanLog();
