@@ -14,8 +14,8 @@ cf_wine_env() {
     if [ "$CF_ARCH" = i686 ]; then
         export WINEARCH=win32
         CF_WINE=/usr/lib/wine/wine
-        CF_WINESERVER=/usr/lib/wine/wineserver32
-        [ -x "$CF_WINESERVER" ] || CF_WINESERVER=/usr/lib/wine/wineserver64
+        # The 64-bit server serves 32-bit clients too, and runs natively.
+        CF_WINESERVER=/usr/lib/wine/wineserver64
     else
         export WINEARCH=win64
         CF_WINE=/usr/lib/wine/wine64
