@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
 # Test emulator: runs a Windows program in the build tree's private prefix.
 # Usage: wine-run.sh --build DIR --arch x86_64|i686 PROGRAM [ARGS...]
-set -euo pipefail
+set -uo pipefail
 build=$2 arch=$4
 shift 4
 . "$(dirname "$(readlink -f "$0")")/wine-env.sh"
 cf_wine_env "$build" "$arch"
-cf_prefix_ready
+cf_prefix_ready || exit 1
 cf_display
-if [ "$arch" = x86_64 ]; then
-    # A server that outlives each test keeps process start-up near 0.1 s.
-    # (It stays in the foreground, so start it apart from this script.)
-    setsid "$CF_WINESERVER" -p30 </dev/null >/dev/null 2>&1 &
-    sleep 0.05
-fi
-exec env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$@"
+# A server that outlives each test keeps process start-up near 0.1 s (it
+# stays in the foreground, so it is started apart from this script).
+setsid "$CF_WINESERVER" -p30 </dev/null >/dev/null 2>&1 &
+
+# Wine's system processes (services, explorer) start with the first program
+# and live as long as the server; given our stdout they would hold CTest's
+# pipe open until the server ends. So the program writes to files, and we
+# pass them on once the program itself has ended.
+out=$(mktemp "$CF_BUILD/wine-run.XXXXXX.out")
+err=${out%.out}.err
+env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$@" </dev/null >"$out" 2>"$err"
+rc=$?
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit $rc
