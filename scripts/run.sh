@@ -105,6 +105,11 @@ REG
 } > "$demo/muicache.reg"
 run_wine regedit /S 'Z:\muicache.reg' >/dev/null 2>&1 || true
 
+# The set-up ran without a display; a server left from it would give the
+# window no display either.
+"$server" -k >/dev/null 2>&1 || true
+"$server" -w >/dev/null 2>&1 || true
+
 log="$WINEPREFIX/drive_c/ProgramData/taveloTools/Tools.log"
 print_record() {
     [ -f "$log" ] || { echo "run.sh: no scan log was written"; return; }
@@ -130,7 +135,10 @@ trap cleanup EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 export DISPLAY=":$n"
 echo "run.sh: no display; running under Xvfb $DISPLAY and driving one repair"
-run_wine 'Z:\CFRepair.exe' >/dev/null 2>&1 &
+# One server for the app and the driver, so only the first start is slow.
+setsid "$server" -p60 </dev/null >/dev/null 2>&1 &
+sleep 1
+run_wine 'Z:\CFRepair.exe' >"$demo/app.log" 2>&1 &
 app=$!
 run_wine 'Z:\guidriver.exe' repair yes || echo "run.sh: the driven run did not finish"
 run_wine 'Z:\guidriver.exe' close || kill "$app" 2>/dev/null || true

@@ -24,10 +24,13 @@ void Print(const std::wstring& text)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+// A first start in a fresh prefix, or under emulation, can take minutes.
+const DWORD kScriptPatienceMs = 600000;
+
 int Repair(bool consent)
 {
     cfdrive::RunOutcome outcome;
-    if (!cfdrive::RunOneRepair(0, consent ? IDYES : IDNO, IDNO, IDCANCEL, outcome)) {
+    if (!cfdrive::RunOneRepair(0, consent ? IDYES : IDNO, IDNO, IDCANCEL, outcome, kScriptPatienceMs)) {
         Print(L"guidriver: the run did not finish in time");
         return 1;
     }
@@ -39,11 +42,11 @@ int Repair(bool consent)
 
 int Close()
 {
-    HWND main = cfdrive::WaitForWindow(cfdrive::kMainTitle, 10000);
+    HWND main = cfdrive::WaitForWindow(cfdrive::kMainTitle, kScriptPatienceMs);
     if (!main)
         return 1;
     cfdrive::PressEscape(main);
-    return cfdrive::WaitForWindowGone(main, 10000) ? 0 : 1;
+    return cfdrive::WaitForWindowGone(main, kScriptPatienceMs) ? 0 : 1;
 }
 
 int StartTime(const wchar_t* exe)
