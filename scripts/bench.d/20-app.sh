@@ -11,6 +11,7 @@ set -euo pipefail
 top=${CF_TOP:?run through scripts/bench.sh}
 build=${CF_BUILD:?run through scripts/bench.sh}
 cmake --build "$build" --target gamebench guidriver CFRepair -j2 >/dev/null
+cd "$build"  # a working folder the prefix can reach
 run() { "$top/cmake/wine-run.sh" --build "$build" --arch x86_64 "$@"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
@@ -21,12 +22,10 @@ read -r ms bytes < <(run 'Z:\tools-bin\gamebench.exe' 'Z:\bench-data\game\' 3 | 
 padded=$build/tools/gamebench/padded
 cp_best=""
 for _ in 1 2 3; do
-    rm -rf "$work/cp" && mkdir -p "$work/cp"
+    rm -rf "$work/cp" && mkdir -p "$work/cp/backup" "$work/cp/clean"
     start=$(date +%s.%N)
-    for f in "$padded"/*.dll; do
-        cp "$f" "$work/cp/$(basename "$f").morvex"
-        cp "$f" "$work/cp/$(basename "$f")"
-    done
+    cp "$padded"/*.dll "$work/cp/backup/"
+    cp "$padded"/*.dll "$work/cp/clean/"
     end=$(date +%s.%N)
     t=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", (b - a) * 1000 }')
     if [ -z "$cp_best" ] || awk -v t="$t" -v b="$cp_best" 'BEGIN { exit !(t < b) }'; then cp_best=$t; fi
