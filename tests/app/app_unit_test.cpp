@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "app/game_fixture.h"
@@ -104,9 +105,11 @@ protected:
         ShowRestartPrompt = RecordPrompt;
         m_logPath = GetScanLogPath();
         m_logSize = cftest::ReadFileBytes(m_logPath).size();
+        m_logGuard.reset(new gametest::FileLengthGuard(m_logPath));
     }
     void TearDown() override
     {
+        m_logGuard.reset();
         ShowRestartPrompt = ShowShellRestartDialog;
         DestroyWindow(m_window);
     }
@@ -140,6 +143,7 @@ protected:
     std::string NewLogBytes() { return cftest::ReadFileBytes(m_logPath).substr(m_logSize); }
 
     HWND m_window = nullptr;
+    std::unique_ptr<gametest::FileLengthGuard> m_logGuard;
     std::wstring m_logPath;
     size_t m_logSize = 0;
     static HWND s_window;

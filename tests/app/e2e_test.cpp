@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "app/game_fixture.h"
@@ -82,11 +83,13 @@ protected:
         m_logOpen.reset(new ClassesDefault(L"CFRepairTest.log\\shell\\open\\command", command));
         m_logPath = GetScanLogPath();
         m_logSize = ReadFileBytes(m_logPath).size();
+        m_logGuard.reset(new gametest::FileLengthGuard(m_logPath));
     }
     void TearDown() override
     {
         if (m_app.Handle() && m_app.Wait(0) == STILL_ACTIVE)
             m_app.Kill();
+        m_logGuard.reset();
         m_logOpen.reset();
         m_logType.reset();
         m_http.reset();
@@ -119,6 +122,7 @@ protected:
     std::wstring m_logPath;
     size_t m_logSize = 0;
     std::unique_ptr<ClassesDefault> m_http, m_logType, m_logOpen;
+    std::unique_ptr<gametest::FileLengthGuard> m_logGuard;
 };
 
 TEST_F(AppTest, NothingFound)

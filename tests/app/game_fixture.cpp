@@ -177,6 +177,31 @@ void HeldFile::Release()
     m_child = cftest::Child();
 }
 
+FileLengthGuard::FileLengthGuard(const std::wstring& path) : m_path(path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    m_existed = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != 0;
+    if (m_existed) {
+        m_length.LowPart = data.nFileSizeLow;
+        m_length.HighPart = static_cast<LONG>(data.nFileSizeHigh);
+    }
+}
+
+FileLengthGuard::~FileLengthGuard()
+{
+    if (!m_existed) {
+        DeleteFileW(m_path.c_str());
+        return;
+    }
+    HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    if (SetFilePointerEx(file, m_length, nullptr, FILE_BEGIN))
+        SetEndOfFile(file);
+    CloseHandle(file);
+}
+
 ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual)
 {
     if (expected == actual)

@@ -86,6 +86,21 @@ private:
     bool m_held = false;
 };
 
+// Puts a file back to the length it had (or removes it if it was absent):
+// the scan log that runs append to.
+class FileLengthGuard {
+public:
+    explicit FileLengthGuard(const std::wstring& path);
+    ~FileLengthGuard();
+    FileLengthGuard(const FileLengthGuard&) = delete;
+    FileLengthGuard& operator=(const FileLengthGuard&) = delete;
+
+private:
+    std::wstring m_path;
+    bool m_existed;
+    LARGE_INTEGER m_length = {};
+};
+
 // Byte equality that reports sizes and the first difference, not the bytes.
 ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 #define EXPECT_BYTES(expected, actual) EXPECT_TRUE(::gametest::SameBytes((expected), (actual)))
