@@ -5,7 +5,9 @@
 #                                  shows, without one a run is driven under
 #                                  Xvfb and the log record is printed
 #   scripts/run.sh --prefix DIR    runs the tool in an existing Wine prefix
-#                                  (no demo set-up), to repair a real game
+#                                  (no demo set-up), to repair a real game;
+#                                  without $DISPLAY one run is driven there
+#                                  under Xvfb, answering the consent with Yes
 #   --arch i686|x86_64             which build to run (default: i686, the
 #                                  shipped exe; x86_64 when 32-bit Wine cannot
 #                                  run here)
@@ -55,45 +57,44 @@ if [ -n "$prefix_arg" ]; then
     if [ "$arch" = x86_64 ] && grep -q '^#arch=win32' "$prefix_arg/system.reg" 2>/dev/null; then
         echo "run.sh: $prefix_arg is a 32-bit prefix; the x86_64 twin cannot run there" >&2; exit 1
     fi
-    mkdir -p "$prefix_arg/drive_c/CFRepair"
-    cp "$exe" "$prefix_arg/drive_c/CFRepair/CFRepair.exe"
     export WINEPREFIX=$prefix_arg
-    run_wine 'C:\CFRepair\CFRepair.exe' || true
-    log="$prefix_arg/drive_c/ProgramData/taveloTools/Tools.log"
-    [ -f "$log" ] && echo "run.sh: scan log: $log"
-    exit 0
-fi
+    mkdir -p "$prefix_arg/drive_c/CFRepair"
+    cp "$exe" "$build/tools-bin/guidriver.exe" "$prefix_arg/drive_c/CFRepair/"
+    app_path='C:\CFRepair\CFRepair.exe'
+    driver_path='C:\CFRepair\guidriver.exe'
+    game=""
+    own_prefix=0
+else
+    # The demo prefix: its own, with Z: at the demo folder and D: at the demo
+    # game drive, so nothing outside the project is reachable.
+    demo="$build/demo"
+    export WINEPREFIX="$build/demo-prefix"
+    [ "$arch" = i686 ] && export WINEARCH=win32 || export WINEARCH=win64
+    mkdir -p "$demo/drive-d/Games/CrossFire"
+    cp "$exe" "$build/tools-bin/guidriver.exe" "$demo/"
+    if [ ! -f "$WINEPREFIX/.cf-demo-ready" ]; then
+        echo "run.sh: creating the demo prefix $WINEPREFIX (once; a few minutes under emulation)"
+        rm -rf "$WINEPREFIX"
+        run_wine wineboot -i >/dev/null 2>&1 || true
+        "$server" -w || true
+        . "$top/cmake/wine-env.sh"
+        cf__write_reg "$demo/setup.reg"
+        cp "$demo/setup.reg" "$WINEPREFIX/drive_c/setup.reg"
+        run_wine regedit /S 'C:\setup.reg' >/dev/null 2>&1 || true
+        touch "$WINEPREFIX/.cf-demo-ready"
+    fi
+    ln -sfn "$demo" "$WINEPREFIX/dosdevices/z:"
+    ln -sfn "$demo/drive-d" "$WINEPREFIX/dosdevices/d:"
 
-# The demo prefix: its own, with Z: at the demo folder and D: at the demo
-# game drive, so nothing outside the project is reachable.
-demo="$build/demo"
-export WINEPREFIX="$build/demo-prefix"
-[ "$arch" = i686 ] && export WINEARCH=win32 || export WINEARCH=win64
-mkdir -p "$demo/drive-d/Games/CrossFire"
-cp "$exe" "$build/tools-bin/guidriver.exe" "$demo/"
-if [ ! -f "$WINEPREFIX/.cf-demo-ready" ]; then
-    echo "run.sh: creating the demo prefix $WINEPREFIX (once; a few minutes under emulation)"
-    rm -rf "$WINEPREFIX"
-    run_wine wineboot -i >/dev/null 2>&1 || true
-    "$server" -w || true
-    . "$top/cmake/wine-env.sh"
-    cf__write_reg "$demo/setup.reg"
-    cp "$demo/setup.reg" "$WINEPREFIX/drive_c/setup.reg"
-    run_wine regedit /S 'C:\setup.reg' >/dev/null 2>&1 || true
-    touch "$WINEPREFIX/.cf-demo-ready"
-fi
-ln -sfn "$demo" "$WINEPREFIX/dosdevices/z:"
-ln -sfn "$demo/drive-d" "$WINEPREFIX/dosdevices/d:"
-
-# The damaged game: a launcher and eight modules that are not the game's.
-game="$demo/drive-d/Games/CrossFire"
-printf 'MZ demo launcher' > "$game/crossfire.exe"
-for m in rs.dll fmodex.dll atl80.dll LTMsg.dll miniobject.dll SndDrv.dll msvcr71.dll cshell.dll; do
-    printf 'damaged %s\r\n' "$m" > "$game/$m"
-done
-{
-    printf '\xff\xfe'
-    iconv -f UTF-8 -t UTF-16LE <<'REG'
+    # The damaged game: a launcher and eight modules that are not the game's.
+    game="$demo/drive-d/Games/CrossFire"
+    printf 'MZ demo launcher' > "$game/crossfire.exe"
+    for m in rs.dll fmodex.dll atl80.dll LTMsg.dll miniobject.dll SndDrv.dll msvcr71.dll cshell.dll; do
+        printf 'damaged %s\r\n' "$m" > "$game/$m"
+    done
+    {
+        printf '\xff\xfe'
+        iconv -f UTF-8 -t UTF-16LE <<'REG'
 Windows Registry Editor Version 5.00
 
 [HKEY_CLASSES_ROOT\Local Settings\Software\Microsoft\Windows\Shell\MuiCache]
@@ -102,13 +103,19 @@ Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Microsoft\Windows\ShellNoRoam\MUICache]
 "D:\\Games\\CrossFire\\crossfire.exe"="CrossFire"
 REG
-} > "$demo/muicache.reg"
-run_wine regedit /S 'Z:\muicache.reg' >/dev/null 2>&1 || true
+    } > "$demo/muicache.reg"
+    run_wine regedit /S 'Z:\muicache.reg' >/dev/null 2>&1 || true
+    app_path='Z:\CFRepair.exe'
+    driver_path='Z:\guidriver.exe'
+    own_prefix=1
+fi
 
-# The set-up ran without a display; a server left from it would give the
-# window no display either.
-"$server" -k >/dev/null 2>&1 || true
-"$server" -w >/dev/null 2>&1 || true
+# A server left from the set-up (run without a display) would give the
+# window no display either. A user's own prefix is left alone.
+if [ "$own_prefix" = 1 ]; then
+    "$server" -k >/dev/null 2>&1 || true
+    "$server" -w >/dev/null 2>&1 || true
+fi
 
 log="$WINEPREFIX/drive_c/ProgramData/taveloTools/Tools.log"
 print_record() {
@@ -119,10 +126,11 @@ print_record() {
 }
 
 if [ -n "${DISPLAY:-}" ]; then
-    echo "run.sh: the game folder is D:\\Games\\CrossFire (here $game); press 开始修复 and answer 是"
-    run_wine 'Z:\CFRepair.exe' || true
+    [ -n "$game" ] && echo "run.sh: the demo game is D:\\Games\\CrossFire (here $game)"
+    echo "run.sh: press 开始修复 and answer 是"
+    run_wine "$app_path" || true
     print_record
-    "$server" -k || true
+    [ "$own_prefix" = 1 ] && "$server" -k
     exit 0
 fi
 
@@ -130,7 +138,10 @@ n=90
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-cleanup() { "$server" -k >/dev/null 2>&1 || true; kill "$xvfb" 2>/dev/null || true; }
+cleanup() {
+    [ "$own_prefix" = 1 ] && "$server" -k >/dev/null 2>&1
+    kill "$xvfb" 2>/dev/null || true
+}
 trap cleanup EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 export DISPLAY=":$n"
@@ -138,12 +149,13 @@ echo "run.sh: no display; running under Xvfb $DISPLAY and driving one repair"
 # One server for the app and the driver, so only the first start is slow.
 setsid "$server" -p60 </dev/null >/dev/null 2>&1 &
 sleep 1
-run_wine 'Z:\CFRepair.exe' >"$demo/app.log" 2>&1 &
+run_wine "$app_path" >/dev/null 2>&1 &
 app=$!
-run_wine 'Z:\guidriver.exe' repair yes || echo "run.sh: the driven run did not finish"
-run_wine 'Z:\guidriver.exe' close || kill "$app" 2>/dev/null || true
+run_wine "$driver_path" repair yes || echo "run.sh: the driven run did not finish"
+run_wine "$driver_path" close || kill "$app" 2>/dev/null || true
 wait "$app" 2>/dev/null || true
 print_record
+[ -n "$game" ] || exit 0
 for m in rs.dll cshell.dll; do
     if cmp -s "$game/$m" "$build/standin-modules/$m"; then echo "run.sh: $m restored"; else echo "run.sh: $m NOT restored"; fi
 done
