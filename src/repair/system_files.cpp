@@ -15,7 +15,7 @@
 #include "log/scan_log.h"
 #include "repair/module.h"
 #include "support/file_ops.h"
-#include "support/inspection.h"
+#include "support/examine.h"
 #include "support/unique.h"
 
 const wchar_t* const HijackNameTable[] = {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "repair/system_files.h"
-#include "support/inspection.h"
+#include "support/examine.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "repair/module.h"
 #include "repair/system_files.h"
 #include "support/file_ops.h"
-#include "support/inspection.h"
+#include "support/examine.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "repair/system_files.h"
-#include "support/inspection.h"
+#include "support/examine.h"
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "support/inspection.h"
+#include "support/examine.h"
 
 namespace {
 

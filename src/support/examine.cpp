@@ -1,4 +1,4 @@
-#include "support/inspection.h"
+#include "support/examine.h"
 
 #include <iphlpapi.h>
 #include <shellapi.h>
