@@ -10,7 +10,7 @@ cf_wine_env() {
     CF_ARCH=$2
     export WINEPREFIX="$CF_BUILD/wineprefix"
     export WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     if [ "$CF_ARCH" = i686 ]; then
         export WINEARCH=win32
         CF_WINE=/usr/lib/wine/wine
@@ -30,27 +30,26 @@ cf_wine() {
     env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$@"
 }
 
-cf__write_reg() {
-    # regedit wants UTF-16LE with a byte-order mark for the Chinese names.
-    {
-        printf '\xff\xfe'
-        iconv -f UTF-8 -t UTF-16LE <<'REG'
-Windows Registry Editor Version 5.00
+# Settings of the test prefix, added to its user.reg while no server runs
+# (a regedit run would start a whole new Wine session, minutes under the
+# 32-bit emulation). Non-ASCII names are written as Wine's \x escapes:
+# 宋体 = \x5b8b\x4f53, 新宋体 = \x65b0\x5b8b\x4f53.
+cf__add_user_settings() {
+    cat >> "$WINEPREFIX/user.reg" <<'REG'
 
-[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
-"宋体"="WenQuanYi Micro Hei"
-"SimSun"="WenQuanYi Micro Hei"
-"新宋体"="WenQuanYi Micro Hei"
+[Software\\Wine\\Fonts\\Replacements] 1796702338
 "NSimSun"="WenQuanYi Micro Hei"
+"SimSun"="WenQuanYi Micro Hei"
 "Tahoma"="WenQuanYi Micro Hei"
+"\x5b8b\x4f53"="WenQuanYi Micro Hei"
+"\x65b0\x5b8b\x4f53"="WenQuanYi Micro Hei"
 
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-
-[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+[Software\\Wine\\WineDbg] 1796702338
 "ShowCrashDialog"=dword:00000000
+
+[Software\\Wine\\X11 Driver] 1796702338
+"Managed"="N"
 REG
-    } > "$1"
 }
 
 cf_prefix_ready() {
@@ -60,16 +59,18 @@ cf_prefix_ready() {
         if [ ! -f "$WINEPREFIX/.cf-ready" ]; then
             echo "wine: creating the test prefix $WINEPREFIX (once per build tree)" >&2
             rm -rf "$WINEPREFIX"
-            cf_wine wineboot -i >/dev/null 2>&1 || true
-            "$CF_WINESERVER" -w || true
-            [ -d "$WINEPREFIX/dosdevices" ] || { echo "wine: prefix creation failed" >&2; exit 1; }
+            # No display while the prefix is made: the session then ends by itself.
+            env -u DISPLAY LC_ALL=zh_CN.UTF-8 "$CF_WINE" wineboot -i >/dev/null 2>&1 || true
+            if ! timeout 1500 "$CF_WINESERVER" -w; then
+                echo "wine: the new prefix was still busy after 25 minutes; stopping its server" >&2
+                "$CF_WINESERVER" -k || true
+                sleep 2
+            fi
+            [ -f "$WINEPREFIX/user.reg" ] || { echo "wine: prefix creation failed" >&2; exit 1; }
             # Z: points at / by default; the product deletes and rewrites
             # files, so the only drive outside C: is the build tree itself.
             ln -sfn "$CF_BUILD" "$WINEPREFIX/dosdevices/z:"
-            local reg="$CF_BUILD/wineprefix-setup.reg"
-            cf__write_reg "$reg"
-            cf_wine regedit /S "$(cf_dos_path "$reg")" >/dev/null 2>&1 || true
-            "$CF_WINESERVER" -w || true
+            cf__add_user_settings
             touch "$WINEPREFIX/.cf-ready"
         fi
     ) 9>"$lock"

@@ -49,13 +49,21 @@ fi
 echo "== build i686"
 bash scripts/build.sh i686 --fresh || exit 1
 
+# Test discovery runs each program under Wine with a short time limit, so
+# the prefix (minutes to create) must exist before CTest starts.
+prepare_prefix() {
+    ( cf_wine_env "build/$1" "$1" && cf_prefix_ready )
+}
+
 echo "== tests x86_64 (Wine 64-bit)"
+prepare_prefix x86_64 || status=1
 (cd build/x86_64 && ctest --output-on-failure --timeout 600) 2>&1 | tee build/x86_64/ctest.log
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 count_ctest build/x86_64/ctest.log
 
 if [ -z "$i686_reason" ]; then
     echo "== tests i686 (emulated 32-bit Wine; each program runs once with all its tests)"
+    prepare_prefix i686 || status=1
     (cd build/i686 && ctest --output-on-failure) 2>&1 | tee build/i686/ctest.log
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     count_ctest build/i686/ctest.log

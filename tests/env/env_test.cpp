@@ -6,6 +6,8 @@
 
 #include "common/test_util.h"
 
+#include <shlwapi.h>
+
 #include <string>
 
 TEST(TestPrefix, UsesTheChineseAnsiCodePage)
@@ -44,4 +46,15 @@ TEST(TestPrefix, ShareModeZeroGivesSharingViolation)
     EXPECT_FALSE(DeleteFileW(file.c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
     holder.Kill();
+}
+
+TEST(TestPrefix, HasTheChineseFontReplacements)
+{
+    wchar_t face[64] = {};
+    DWORD size = sizeof(face);
+    DWORD type = 0;
+    LONG status = SHGetValueW(HKEY_CURRENT_USER, L"Software\\Wine\\Fonts\\Replacements", L"宋体", &type, face, &size);
+    ASSERT_EQ(ERROR_SUCCESS, status);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_STREQ(L"WenQuanYi Micro Hei", face);
 }
