@@ -70,6 +70,11 @@ cf_prefix_ready() {
             # Z: points at / by default; the product deletes and rewrites
             # files, so the only drive outside C: is the build tree itself.
             ln -sfn "$CF_BUILD" "$WINEPREFIX/dosdevices/z:"
+            # Two scratch drives for the drive-repair tests, mapped now: a
+            # running session does not notice drives added later.
+            mkdir -p "$CF_BUILD/cf-drives/m" "$CF_BUILD/cf-drives/n"
+            ln -sfn "$CF_BUILD/cf-drives/m" "$WINEPREFIX/dosdevices/m:"
+            ln -sfn "$CF_BUILD/cf-drives/n" "$WINEPREFIX/dosdevices/n:"
             cf__add_user_settings
             touch "$WINEPREFIX/.cf-ready"
         fi

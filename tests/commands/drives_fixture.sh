@@ -15,9 +15,11 @@ cf_wine_env "$2" "$3"
 drives="$CF_BUILD/cf-drives"
 dosdevices="$WINEPREFIX/dosdevices"
 
+# The prefix maps M: and N: from its creation on (cmake/wine-env.sh); a
+# running Wine session would not see mappings added here.
 if [ "$action" = cleanup ]; then
-    rm -f "$dosdevices/m:" "$dosdevices/n:"
-    rm -rf "$drives"
+    find "$drives" -mindepth 1 -delete 2>/dev/null || true
+    mkdir -p "$drives/m" "$drives/n"
     exit 0
 fi
 

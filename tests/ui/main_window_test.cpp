@@ -117,7 +117,7 @@ TEST_F(MainWindowLook, HeaderAndFooterBandsWithTheirLines)
     }
 }
 
-TEST_F(MainWindowLook, LogoIsCopiedIntoTheFooterAndIconIntoTheHeader)
+TEST_F(MainWindowLook, LogoIsDrawnWithItsMagentaTransparentAndIconIntoTheHeader)
 {
     ClientShot shot(m_main);
     ASSERT_TRUE(shot.Ok());
@@ -139,6 +139,15 @@ TEST_F(MainWindowLook, LogoIsCopiedIntoTheFooterAndIconIntoTheHeader)
         SelectObject(source.Get(), old);
     });
     ASSERT_EQ(static_cast<size_t>(kLogoW * kLogoH), expected.size());
+    // The logo's magenta surround is its transparent colour: the band shows
+    // through there, and only there.
+    int transparent = 0;
+    for (COLORREF& pixel : expected)
+        if (pixel == RGB(255, 0, 255)) {
+            pixel = kBand;
+            ++transparent;
+        }
+    EXPECT_GT(transparent, 0);
     const int left = w - 100, top = h - kBandHeight + 7;
     int mismatches = 0;
     for (int y = 0; y < kLogoH; ++y)
