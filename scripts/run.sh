@@ -44,10 +44,10 @@ cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-$arch.c
 cmake --build "$build" --target CFRepair guidriver -j "$(nproc)" >/dev/null
 exe="$build/bin/CFRepair.exe"
 
-if [ "$arch" = i686 ]; then wine=/usr/lib/wine/wine; server=/usr/lib/wine/wineserver32
-else wine=/usr/lib/wine/wine64; server=/usr/lib/wine/wineserver64; fi
-[ -x "$server" ] || server=/usr/lib/wine/wineserver64
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The native 64-bit server serves 32-bit programs too.
+server=/usr/lib/wine/wineserver64
+if [ "$arch" = i686 ]; then wine=/usr/lib/wine/wine; else wine=/usr/lib/wine/wine64; fi
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 run_wine() { env LC_ALL=zh_CN.UTF-8 "$wine" "$@"; }
 
 if [ -n "$prefix_arg" ]; then
@@ -77,10 +77,9 @@ else
         rm -rf "$WINEPREFIX"
         run_wine wineboot -i >/dev/null 2>&1 || true
         "$server" -w || true
+        # Chinese fonts and Wine-drawn captions, as in the test prefix.
         . "$top/cmake/wine-env.sh"
-        cf__write_reg "$demo/setup.reg"
-        cp "$demo/setup.reg" "$WINEPREFIX/drive_c/setup.reg"
-        run_wine regedit /S 'C:\setup.reg' >/dev/null 2>&1 || true
+        cf__add_user_settings
         touch "$WINEPREFIX/.cf-demo-ready"
     fi
     ln -sfn "$demo" "$WINEPREFIX/dosdevices/z:"
