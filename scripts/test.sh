@@ -24,6 +24,10 @@ count_ctest() {  # adds the summary of a ctest log to the totals
 }
 stop_services() {  # the Wine servers and displays this run started
     local arch state pid disp
+    if [ -f build/i686/keepalive.pid ]; then
+        kill "$(cat build/i686/keepalive.pid)" 2>/dev/null || true
+        rm -f build/i686/keepalive.pid
+    fi
     for arch in x86_64 i686; do
         [ -d "build/$arch/wineprefix" ] || continue
         cf_wine_env "build/$arch" "$arch"
@@ -64,6 +68,17 @@ count_ctest build/x86_64/ctest.log
 if [ -z "$i686_reason" ]; then
     echo "== tests i686 (emulated 32-bit Wine; each program runs once with all its tests)"
     prepare_prefix i686 || status=1
+    # Starting a Wine session (wineboot, services, devices) takes minutes
+    # under the emulation; one idle program keeps a single session alive for
+    # every test program of the stage.
+    (
+        cf_wine_env build/i686 i686
+        cf_display
+        : > build/i686/keepalive.lock
+        setsid env LC_ALL=zh_CN.UTF-8 "$CF_WINE" build/i686/tools-bin/holdfile.exe 'Z:\keepalive.lock' 14400000 \
+            </dev/null >/dev/null 2>&1 &
+        echo $! > build/i686/keepalive.pid
+    )
     (cd build/i686 && ctest --output-on-failure) 2>&1 | tee build/i686/ctest.log
     [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
     count_ctest build/i686/ctest.log
