@@ -158,12 +158,7 @@ HeldFile::HeldFile(const std::wstring& path)
 {
     if (!m_child.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\""))
         return;
-    const std::wstring marker = path + L".held";
-    for (int i = 0; i < 200 && !m_held; ++i) {
-        m_held = cftest::FileExists(marker);
-        if (!m_held)
-            Sleep(25);
-    }
+    m_held = cftest::WaitForFile(path + L".held");
 }
 
 HeldFile::~HeldFile() { Release(); }

@@ -72,6 +72,17 @@ std::string ReadFileBytes(const std::wstring& path)
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool WaitForFile(const std::wstring& path, DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    while (!FileExists(path)) {
+        if (GetTickCount() - start >= ms)
+            return false;
+        Sleep(25);
+    }
+    return true;
+}
+
 void RemoveTree(const std::wstring& path)
 {
     std::wstring dir = path;

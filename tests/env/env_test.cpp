@@ -39,9 +39,7 @@ TEST(TestPrefix, ShareModeZeroGivesSharingViolation)
     ASSERT_TRUE(cftest::WriteFileBytes(file, "data"));
     cftest::Child holder;
     ASSERT_TRUE(holder.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + file + L"\" 20000"));
-    for (int i = 0; i < 200 && !cftest::FileExists(file + L".held"); ++i)
-        Sleep(25);
-    ASSERT_TRUE(cftest::FileExists(file + L".held"));
+    ASSERT_TRUE(cftest::WaitForFile(file + L".held"));
     SetLastError(0);
     EXPECT_FALSE(DeleteFileW(file.c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());

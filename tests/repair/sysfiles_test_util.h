@@ -106,12 +106,7 @@ inline bool HoldFile(cftest::Child& child, const std::wstring& path)
 {
     if (!child.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\" 60000"))
         return false;
-    for (int i = 0; i < 200; ++i) {
-        if (cftest::FileExists(path + L".held"))
-            return true;
-        Sleep(25);
-    }
-    return false;
+    return cftest::WaitForFile(path + L".held");
 }
 
 inline std::string Ansi(const std::wstring& text)

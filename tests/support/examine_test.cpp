@@ -381,18 +381,15 @@ TEST(Processes, FindByNameAndMainModule)
     ASSERT_TRUE(CopyFileW(cftest::ToolPath(L"holdfile.exe").c_str(), copy.c_str(), FALSE));
     ASSERT_TRUE(cftest::WriteFileBytes(dir / L"held.txt", "x"));
     cftest::Child child;
-    ASSERT_TRUE(child.Start(L"\"" + copy + L"\" \"" + (dir / L"held.txt") + L"\" 30000"));
-    DWORD found = 0;
+    ASSERT_TRUE(child.Start(L"\"" + copy + L"\" \"" + (dir / L"held.txt") + L"\" 60000"));
+    // Once the marker exists the child's loader is done and its module
+    // list is complete.
+    ASSERT_TRUE(cftest::WaitForFile(dir / L"held.txt.held"));
     std::wstring upper = name;
     CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
-    for (int i = 0; i < 100 && !found; ++i, Sleep(50))
-        found = FindProcessIdByName(upper.c_str());
-    EXPECT_EQ(child.Id(), found);
-    wchar_t path[MAX_PATH];
-    for (int i = 0; i < 100; ++i, Sleep(50)) {
-        if (GetProcessMainModulePath(child.Id(), path))
-            break;
-    }
+    EXPECT_EQ(child.Id(), FindProcessIdByName(upper.c_str()));
+    wchar_t path[MAX_PATH] = L"";
+    EXPECT_TRUE(GetProcessMainModulePath(child.Id(), path));
     EXPECT_EQ(0, lstrcmpiW(copy.c_str(), path)) << cftest::Narrow(path);
     child.Kill();
     child.Wait();

@@ -44,8 +44,7 @@ public:
         std::wstring command = L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\" 60000";
         if (!m_child.Start(command))
             return;
-        for (int i = 0; i < 200 && !cftest::FileExists(m_marker); ++i)
-            Sleep(50);
+        cftest::WaitForFile(m_marker);
     }
     ~HeldFile()
     {
