@@ -97,6 +97,7 @@ class RunRepairTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        gametest::ForgetCrashedRuns();
         m_window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         ASSERT_NE(nullptr, m_window);
         s_prompts.clear();

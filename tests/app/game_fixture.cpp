@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "support/unique.h"
+
 namespace gametest {
 
 const wchar_t* const kModuleNames[8] = {L"rs.dll",         L"fmodex.dll", L"atl80.dll",   L"LTMsg.dll",
@@ -89,6 +91,60 @@ MuiCacheEntry::~MuiCacheEntry()
         RegDeleteValueW(key, m_name.c_str());
         RegCloseKey(key);
     }
+}
+
+namespace {
+
+// The id of the process that made a scratch folder (temp\cft<pid>_...), or 0.
+DWORD ScratchOwner(const std::wstring& path, const std::wstring& temp)
+{
+    const std::wstring stem = temp + L"cft";
+    if (path.size() <= stem.size() || lstrcmpiW(path.substr(0, stem.size()).c_str(), stem.c_str()) != 0)
+        return 0;
+    wchar_t* end = nullptr;
+    const unsigned long pid = wcstoul(path.c_str() + stem.size(), &end, 10);
+    return *end == L'_' ? static_cast<DWORD>(pid) : 0;
+}
+
+bool IsRunning(DWORD pid)
+{
+    cf::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    return process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+}
+
+void ForgetCrashedRunsIn(HKEY root, const wchar_t* subKey, const std::wstring& temp)
+{
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
+        return;
+    cf::UniqueKey key(raw);
+    std::vector<std::wstring> stale;
+    wchar_t name[16384];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 16384;
+        if (RegEnumValueW(raw, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const DWORD owner = ScratchOwner(name, temp);
+        if (owner && owner != GetCurrentProcessId() && !IsRunning(owner))
+            stale.push_back(name);
+    }
+    for (const std::wstring& value : stale) {
+        RegDeleteValueW(raw, value.c_str());
+        const size_t folderEnd = value.find(L'\\', temp.size());
+        if (folderEnd != std::wstring::npos)
+            cftest::RemoveTree(value.substr(0, folderEnd + 1));
+    }
+}
+
+}  // namespace
+
+void ForgetCrashedRuns()
+{
+    wchar_t temp[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, temp))
+        return;
+    ForgetCrashedRunsIn(HKEY_CLASSES_ROOT, kMuiCacheNt6, temp);
+    ForgetCrashedRunsIn(HKEY_CURRENT_USER, kMuiCacheNt5, temp);
 }
 
 PendingMoves::PendingMoves()
