@@ -1,6 +1,7 @@
 #include "app/game_fixture.h"
 
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 
@@ -106,10 +107,22 @@ DWORD ScratchOwner(const std::wstring& path, const std::wstring& temp)
     return *end == L'_' ? static_cast<DWORD>(pid) : 0;
 }
 
-bool IsRunning(DWORD pid)
+// Whether a test program (test_*.exe) runs under that id now. Wine hands
+// out small ids again soon, often to its own services, so the id alone
+// does not tell.
+bool IsTestProgramRunning(DWORD pid)
 {
-    cf::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    return process && WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+    HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (raw == INVALID_HANDLE_VALUE)
+        return true;  // cannot tell: keep the entry
+    cf::UniqueHandle snapshot(raw);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ProcessID == pid)
+            return StrCmpNIW(entry.szExeFile, L"test_", 5) == 0;
+    }
+    return false;
 }
 
 void ForgetCrashedRunsIn(HKEY root, const wchar_t* subKey, const std::wstring& temp)
@@ -125,7 +138,7 @@ void ForgetCrashedRunsIn(HKEY root, const wchar_t* subKey, const std::wstring& t
         if (RegEnumValueW(raw, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         const DWORD owner = ScratchOwner(name, temp);
-        if (owner && owner != GetCurrentProcessId() && !IsRunning(owner))
+        if (owner && owner != GetCurrentProcessId() && !IsTestProgramRunning(owner))
             stale.push_back(name);
     }
     for (const std::wstring& value : stale) {

@@ -58,8 +58,8 @@ extern const wchar_t kMuiCacheNt5[];
 
 // A test program that crashed leaves its MUICache value and game folder
 // behind, and every later run would find that game first. Removes the
-// values (and folders) that point into scratch folders of processes that
-// no longer run.
+// values (and folders) that point into scratch folders of test programs
+// that no longer run.
 void ForgetCrashedRuns();
 
 // PendingFileRenameOperations, saved at construction and restored after.
