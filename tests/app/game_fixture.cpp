@@ -225,7 +225,8 @@ bool PendingMoves::Contains(const std::wstring& source, const std::wstring& dest
 
 HeldFile::HeldFile(const std::wstring& path)
 {
-    if (!m_child.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\""))
+    // Bounded, so a holder orphaned by a crashed test program ends by itself.
+    if (!m_child.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\" 900000"))
         return;
     m_held = cftest::WaitForFile(path + L".held");
 }
