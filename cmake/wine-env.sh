@@ -2,6 +2,7 @@
 # build tree, with no drive that reaches outside the project's own folders.
 #   cf_wine_env BUILD_DIR ARCH   (ARCH: x86_64 or i686)
 #   cf_prefix_ready              creates and configures the prefix once
+#   cf_create_prefix             makes a new prefix at $WINEPREFIX
 #   cf_display                   an Xvfb display of this build tree
 #   cf_wine PROGRAM ARGS...      runs a program in the prefix
 
@@ -52,21 +53,53 @@ cf__add_user_settings() {
 REG
 }
 
+# Makes a new prefix at $WINEPREFIX with $CF_WINE and $CF_WINESERVER.
+# Under the 32-bit emulation wineboot now and then hangs for good (seen in
+# wine.inf's DefaultInstall: no CPU used and no file of the prefix written
+# for many minutes, while a healthy boot keeps writing). A boot that writes
+# nothing for 5 minutes is stopped and the prefix made once more.
+cf_create_prefix() {
+    local attempt boot waited
+    for attempt in 1 2 3; do
+        rm -rf "$WINEPREFIX"
+        # No display while the prefix is made: the session then ends by itself.
+        env -u DISPLAY LC_ALL=zh_CN.UTF-8 "$CF_WINE" wineboot -i >/dev/null 2>&1 &
+        boot=$!
+        waited=0
+        while kill -0 "$boot" 2>/dev/null; do
+            sleep 15
+            waited=$((waited + 15))
+            if [ "$waited" -ge 300 ] &&
+                [ -z "$(find "$WINEPREFIX" -newermt '-300 seconds' -print -quit 2>/dev/null)" ]; then
+                break
+            fi
+        done
+        if kill -0 "$boot" 2>/dev/null; then
+            echo "wine: wineboot wrote nothing for 5 minutes (attempt $attempt); stopping that session" >&2
+            "$CF_WINESERVER" -k 2>/dev/null || true
+            wait "$boot" 2>/dev/null || true
+            sleep 2
+            continue
+        fi
+        wait "$boot" 2>/dev/null || true
+        if ! timeout 1500 "$CF_WINESERVER" -w; then
+            echo "wine: the new prefix was still busy after 25 minutes; stopping its server" >&2
+            "$CF_WINESERVER" -k || true
+            sleep 2
+        fi
+        [ -f "$WINEPREFIX/user.reg" ] && return 0
+    done
+    echo "wine: prefix creation failed" >&2
+    return 1
+}
+
 cf_prefix_ready() {
     local lock="$CF_BUILD/wineprefix.lock"
     (
         flock 9
         if [ ! -f "$WINEPREFIX/.cf-ready" ]; then
             echo "wine: creating the test prefix $WINEPREFIX (once per build tree)" >&2
-            rm -rf "$WINEPREFIX"
-            # No display while the prefix is made: the session then ends by itself.
-            env -u DISPLAY LC_ALL=zh_CN.UTF-8 "$CF_WINE" wineboot -i >/dev/null 2>&1 || true
-            if ! timeout 1500 "$CF_WINESERVER" -w; then
-                echo "wine: the new prefix was still busy after 25 minutes; stopping its server" >&2
-                "$CF_WINESERVER" -k || true
-                sleep 2
-            fi
-            [ -f "$WINEPREFIX/user.reg" ] || { echo "wine: prefix creation failed" >&2; exit 1; }
+            cf_create_prefix || exit 1
             # Z: points at / by default; the product deletes and rewrites
             # files, so the only drive outside C: is the build tree itself.
             ln -sfn "$CF_BUILD" "$WINEPREFIX/dosdevices/z:"

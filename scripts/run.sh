@@ -74,11 +74,9 @@ else
     cp "$exe" "$build/tools-bin/guidriver.exe" "$demo/"
     if [ ! -f "$WINEPREFIX/.cf-demo-ready" ]; then
         echo "run.sh: creating the demo prefix $WINEPREFIX (once; a few minutes under emulation)"
-        rm -rf "$WINEPREFIX"
-        run_wine wineboot -i >/dev/null 2>&1 || true
-        "$server" -w || true
-        # Chinese fonts and Wine-drawn captions, as in the test prefix.
         . "$top/cmake/wine-env.sh"
+        CF_WINE=$wine CF_WINESERVER=$server cf_create_prefix
+        # Chinese fonts and Wine-drawn captions, as in the test prefix.
         cf__add_user_settings
         touch "$WINEPREFIX/.cf-demo-ready"
     fi
