@@ -96,17 +96,6 @@ MuiCacheEntry::~MuiCacheEntry()
 
 namespace {
 
-// The id of the process that made a scratch folder (temp\cft<pid>_...), or 0.
-DWORD ScratchOwner(const std::wstring& path, const std::wstring& temp)
-{
-    const std::wstring stem = temp + L"cft";
-    if (path.size() <= stem.size() || lstrcmpiW(path.substr(0, stem.size()).c_str(), stem.c_str()) != 0)
-        return 0;
-    wchar_t* end = nullptr;
-    const unsigned long pid = wcstoul(path.c_str() + stem.size(), &end, 10);
-    return *end == L'_' ? static_cast<DWORD>(pid) : 0;
-}
-
 // Whether a test program (test_*.exe) runs under that id now. Wine hands
 // out small ids again soon, often to its own services, so the id alone
 // does not tell.
@@ -125,27 +114,27 @@ bool IsTestProgramRunning(DWORD pid)
     return false;
 }
 
-void ForgetCrashedRunsIn(HKEY root, const wchar_t* subKey, const std::wstring& temp)
+void ForgetCrashedRunsIn(HKEY root, const wchar_t* subKey)
 {
     HKEY raw = nullptr;
     if (RegOpenKeyExW(root, subKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
         return;
     cf::UniqueKey key(raw);
-    std::vector<std::wstring> stale;
+    std::vector<std::pair<std::wstring, std::wstring>> stale;  // value, scratch folder
     wchar_t name[16384];
     for (DWORD i = 0;; ++i) {
         DWORD length = 16384;
         if (RegEnumValueW(raw, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        const DWORD owner = ScratchOwner(name, temp);
-        if (owner && owner != GetCurrentProcessId() && !IsTestProgramRunning(owner))
-            stale.push_back(name);
+        std::wstring folder;
+        DWORD owner = 0;
+        if (cftest::FindScratchDir(name, folder, owner) && owner != GetCurrentProcessId() &&
+            !IsTestProgramRunning(owner))
+            stale.emplace_back(name, folder);
     }
-    for (const std::wstring& value : stale) {
-        RegDeleteValueW(raw, value.c_str());
-        const size_t folderEnd = value.find(L'\\', temp.size());
-        if (folderEnd != std::wstring::npos)
-            cftest::RemoveTree(value.substr(0, folderEnd + 1));
+    for (const auto& entry : stale) {
+        RegDeleteValueW(raw, entry.first.c_str());
+        cftest::RemoveTree(entry.second);
     }
 }
 
@@ -153,11 +142,8 @@ void ForgetCrashedRunsIn(HKEY root, const wchar_t* subKey, const std::wstring& t
 
 void ForgetCrashedRuns()
 {
-    wchar_t temp[MAX_PATH];
-    if (!GetTempPathW(MAX_PATH, temp))
-        return;
-    ForgetCrashedRunsIn(HKEY_CLASSES_ROOT, kMuiCacheNt6, temp);
-    ForgetCrashedRunsIn(HKEY_CURRENT_USER, kMuiCacheNt5, temp);
+    ForgetCrashedRunsIn(HKEY_CLASSES_ROOT, kMuiCacheNt6);
+    ForgetCrashedRunsIn(HKEY_CURRENT_USER, kMuiCacheNt5);
 }
 
 PendingMoves::PendingMoves()

@@ -18,14 +18,34 @@ std::wstring UniqueName(const wchar_t* stem)
     return name;
 }
 
+const wchar_t kScratchStem[] = L"cft";
+
 }  // namespace
 
 ScratchDir::ScratchDir()
 {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    m_path = std::wstring(temp) + UniqueName(L"cft") + L"\\";
+    m_path = std::wstring(temp) + UniqueName(kScratchStem) + L"\\";
     CreateDirectoryW(m_path.c_str(), nullptr);
+}
+
+bool FindScratchDir(const std::wstring& path, std::wstring& folder, DWORD& owner)
+{
+    wchar_t temp[MAX_PATH];
+    if (!GetTempPathW(MAX_PATH, temp))
+        return false;
+    const std::wstring stem = std::wstring(temp) + kScratchStem;
+    if (path.size() <= stem.size() || lstrcmpiW(path.substr(0, stem.size()).c_str(), stem.c_str()) != 0)
+        return false;
+    wchar_t* end = nullptr;
+    const unsigned long pid = wcstoul(path.c_str() + stem.size(), &end, 10);
+    const size_t folderEnd = path.find(L'\\', stem.size());
+    if (*end != L'_' || folderEnd == std::wstring::npos)
+        return false;
+    folder = path.substr(0, folderEnd + 1);
+    owner = static_cast<DWORD>(pid);
+    return true;
 }
 
 ScratchDir::~ScratchDir() { RemoveTree(m_path); }

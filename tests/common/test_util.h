@@ -25,6 +25,10 @@ private:
     std::wstring m_path;
 };
 
+// Whether `path` lies inside a ScratchDir; if so gives that folder (ending
+// with '\') and the id of the process that made it.
+bool FindScratchDir(const std::wstring& path, std::wstring& folder, DWORD& owner);
+
 // A fresh key under HKCU\Software\CFRepairTest\, deleted with its subtree.
 class ScratchKey {
 public:
