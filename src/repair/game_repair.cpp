@@ -48,13 +48,25 @@ ModuleBytes LoadModuleBytes(WORD resourceId, HMODULE store)
     return bytes;
 }
 
+// Creates the file, or truncates it when it exists. Wine truncates even a
+// file it has just created, and ext4 then writes a truncated file out as it
+// is closed, which stalls the delete of the old module that follows; so a new
+// file is made with CREATE_NEW and only a file already there is truncated.
+HANDLE CreateModuleFile(const wchar_t* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        file = CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    return file;
+}
+
 // The whole module or nothing: a partial file never stays behind.
 bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
 {
     DWORD written = 0;
     BOOL ok;
     {
-        cf::UniqueFile file(CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        cf::UniqueFile file(CreateModuleFile(path));
         if (!file)
             return false;
         ok = WriteFile(file.Get(), bytes.data, bytes.size, &written, nullptr);

@@ -158,6 +158,21 @@ TEST_F(GameRepairTest, FailedCleanCopyLeavesTheModuleInPlace)
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
 }
 
+TEST_F(GameRepairTest, StaleTemporaryFilesLongerThanTheModuleAreTruncated)
+{
+    GameFolder game;
+    // Left by an earlier run that was cut short, and longer than any module.
+    const std::string stale(gametest::ExpectedModule(0).size() + 4096, 's');
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"rs.tmp"), stale));
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"cshell.tmp"), stale + stale));
+    RestoreGameModules(game.Path());
+
+    EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.dll")));
+    EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.dll")));
+    EXPECT_FALSE(FileExists(game.File(L"rs.tmp")));
+    EXPECT_EQ(0, RestartRequired);
+}
+
 TEST_F(GameRepairTest, ExtractWritesTheWholeModuleOrNothing)
 {
     cftest::ScratchDir dir;
@@ -168,6 +183,12 @@ TEST_F(GameRepairTest, ExtractWritesTheWholeModuleOrNothing)
 
     EXPECT_EQ(1, ExtractModuleResource(238, path.c_str()));
     EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(path));
+
+    // An existing longer file is truncated to the module.
+    const std::wstring longer = dir / L"longer.dll";
+    ASSERT_TRUE(cftest::WriteFileBytes(longer, std::string(gametest::ExpectedModule(0).size() * 2, 'x')));
+    EXPECT_EQ(1, ExtractModuleResource(232, longer.c_str()));
+    EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(longer));
 
     // The written module is a real DLL that loads and names itself.
     HMODULE loaded = LoadLibraryW(path.c_str());
