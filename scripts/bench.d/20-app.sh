@@ -4,7 +4,7 @@
 #     (tools-bin/gamebench.exe, best of 7), divided by cp copying the same
 #     bytes twice (backup + clean copy) on the same disk, best of 7. Goal <= 1.5.
 #  2. Cold start of CFRepair.exe to its visible main window, divided by the
-#     same for Wine's notepad.exe in the same prefix (best of 3). Goal <= 1.0.
+#     same for Wine's notepad.exe in the same prefix (best of 5). Goal <= 1.0.
 #  3. Size of the stripped i686 CFRepair.exe without its embedded modules
 #     (needs an i686 build: CF_BUILD_I686 or build/i686). Goal <= 300 KiB.
 set -euo pipefail
@@ -36,17 +36,19 @@ done
 rm -rf "$work"
 echo "restore: $ms ms for $bytes bytes of modules; cp twice: $cp_best ms; ratio $(ratio "$ms" "$cp_best") (goal <= 1.5)"
 
-# 2
-best_start() {  # best of 3 start-to-window times of a program in ms
-    local best="" t
-    for _ in 1 2 3; do
-        t=$(run 'Z:\tools-bin\guidriver.exe' starttime "$1" | tr -d '\r')
-        if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-    done
-    echo "$best"
+# 2: the two programs take turns, best of 5 each
+start_time() {  # one start-to-window time in ms, empty when no window showed
+    run 'Z:\tools-bin\guidriver.exe' starttime "$1" | tr -d '\r' || true
 }
-app=$(best_start 'Z:\bin\CFRepair.exe')
-notepad=$(best_start 'C:\windows\notepad.exe')
+app="" notepad=""
+for _ in 1 2 3 4 5; do
+    for program in app notepad; do
+        if [ $program = app ]; then t=$(start_time 'Z:\bin\CFRepair.exe'); else t=$(start_time 'C:\windows\notepad.exe'); fi
+        if [ -z "$t" ]; then echo "note: one start of $program showed no window" >&2; continue; fi
+        if faster "$t" "${!program}"; then printf -v $program '%s' "$t"; fi
+    done
+done
+[ -n "$app" ] && [ -n "$notepad" ] || { echo "start to window: no window in five starts" >&2; exit 1; }
 echo "start to window: CFRepair.exe $app ms, notepad.exe $notepad ms; ratio $(ratio "$app" "$notepad") (goal <= 1.0)"
 
 # 3

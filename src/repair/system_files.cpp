@@ -4,7 +4,6 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 #include <psapi.h>
-#include <urlmon.h>
 #include <strsafe.h>
 
 #include <cstring>
@@ -325,13 +324,16 @@ int CKillSysFileFix::RepairSystemFiles()
     while (!base.empty() && base.back() == L'/')
         base.pop_back();
     base += kServerFilesPath;
+    using UrlDownloadToFile = HRESULT(WINAPI*)(IUnknown*, const wchar_t*, const wchar_t*, DWORD, void*);
+    static const auto DownloadToFile = GetSystemDllFunction<UrlDownloadToFile>(L"urlmon.dll", "URLDownloadToFileW");
 
     for (const SystemFileEntry& entry : m_systemFiles) {
         if (!IsDigestText(entry.expectedDigest))
             continue;
         const wchar_t* download = entry.expectedDigest.c_str();
         std::wstring url = base + tag + L"/" + entry.expectedDigest;
-        URLDownloadToFileW(nullptr, url.c_str(), download, 0, nullptr);
+        if (DownloadToFile)
+            DownloadToFile(nullptr, url.c_str(), download, 0, nullptr);
         if (GetFileAttributesW(download) == INVALID_FILE_ATTRIBUTES)
             continue;
         if (!DownloadMatchesDigest(download, entry.expectedDigest)) {

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "support/file_ops.h"
 #include "support/unique.h"
 
 namespace {
@@ -649,12 +650,16 @@ const char* Md5Crypt(const char* password, const char* salt)
 
 bool HasGatewayAdapter()
 {
+    using AdaptersInfo = DWORD(WINAPI*)(IP_ADAPTER_INFO*, ULONG*);
+    static const auto GetAdapters = GetSystemDllFunction<AdaptersInfo>(L"iphlpapi.dll", "GetAdaptersInfo");
+    if (!GetAdapters)
+        return false;
     std::vector<uint8_t> buffer(sizeof(IP_ADAPTER_INFO));
     ULONG size = static_cast<ULONG>(buffer.size());
-    DWORD result = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+    DWORD result = GetAdapters(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
     if (result == ERROR_BUFFER_OVERFLOW) {
         buffer.assign(size, 0);
-        result = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+        result = GetAdapters(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
     }
     if (result != ERROR_SUCCESS)
         return false;
@@ -668,8 +673,11 @@ bool HasGatewayAdapter()
 
 bool IsInternetConnected()
 {
+    using ConnectedState = BOOL(WINAPI*)(DWORD*, DWORD);
+    static const auto GetConnectedState =
+        GetSystemDllFunction<ConnectedState>(L"wininet.dll", "InternetGetConnectedState");
     DWORD flags = 0;
-    if (InternetGetConnectedState(&flags, 0) &&
+    if (GetConnectedState && GetConnectedState(&flags, 0) &&
         (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)))
         return true;
     return HasGatewayAdapter();

@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -355,6 +356,18 @@ bool GetSystemDirWithSlash(std::wstring& dir)
 bool GetWindowsDirWithSlash(std::wstring& dir)
 {
     return DirWithSlash(dir, [](wchar_t* buffer, UINT size) { return ::GetWindowsDirectoryW(buffer, size); });
+}
+
+FARPROC GetSystemDllProc(const wchar_t* dll, const char* name)
+{
+    std::wstring path;
+    if (!dll || !*dll || wcschr(dll, L'\\') || wcschr(dll, L'/') || !GetSystemDirWithSlash(path))
+        return nullptr;
+    path += dll;
+    HMODULE module = GetModuleHandleW(path.c_str());
+    if (!module)
+        module = LoadLibraryW(path.c_str());
+    return module ? GetProcAddress(module, name) : nullptr;
 }
 
 void EnumerateFilesRecursive(const wchar_t* root, void* context, EnumerateFilesCallback callback)

@@ -44,6 +44,16 @@ bool GetCurrentDirWithSlash(std::wstring& dir);
 bool GetSystemDirWithSlash(std::wstring& dir);
 bool GetWindowsDirWithSlash(std::wstring& dir);
 
+// A function of a DLL in the system folder, loaded from there (never by
+// search path) on first use and kept loaded; null when either is missing.
+// For the heavy network DLLs, which importing would load at every start.
+FARPROC GetSystemDllProc(const wchar_t* dll, const char* name);
+template <typename Function>
+Function GetSystemDllFunction(const wchar_t* dll, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetSystemDllProc(dll, name)));
+}
+
 // The callback returns non-zero to go on, zero to stop the whole walk.
 using EnumerateFilesCallback = int (*)(const wchar_t* path, void* context);
 void EnumerateFilesRecursive(const wchar_t* root, void* context, EnumerateFilesCallback callback);

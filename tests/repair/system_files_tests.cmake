@@ -9,7 +9,7 @@ add_test(NAME sysfiles_http_stop
 set_tests_properties(sysfiles_http_stop PROPERTIES FIXTURES_CLEANUP sysfiles_http)
 
 cf_add_gtest(test_system_files system_files_test.cpp hijack_test.cpp sysfiles_fuzz_test.cpp
-    LIBS cf_repair FIXTURES sysfiles_http)
+    LIBS cf_repair urlmon FIXTURES sysfiles_http)
 add_dependencies(test_system_files digestdb holdfile startmark versionprobe)
 
 # The hijack scan's age rule on files planted now, with the clock of the test

@@ -405,6 +405,32 @@ TEST(Folders, DirsEndWithOneBackslash)
     EXPECT_EQ(dir, L"C:\\");
 }
 
+TEST(Folders, SystemDllFunctionsComeFromTheSystemFolderOnly)
+{
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTickCount")),
+              reinterpret_cast<void*>(GetSystemDllProc(L"kernel32.dll", "GetTickCount")));
+
+    FARPROC connected = GetSystemDllProc(L"wininet.dll", "InternetGetConnectedState");
+    ASSERT_NE(nullptr, connected);
+    HMODULE module = nullptr;
+    ASSERT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                   reinterpret_cast<const wchar_t*>(connected), &module));
+    wchar_t path[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(module, path, MAX_PATH));
+    std::wstring system;
+    ASSERT_TRUE(GetSystemDirWithSlash(system));
+    EXPECT_EQ(0, lstrcmpiW(path, (system + L"wininet.dll").c_str())) << path;
+
+    EXPECT_EQ(nullptr, GetSystemDllProc(L"wininet.dll", "NoSuchFunction"));
+    EXPECT_EQ(nullptr, GetSystemDllProc(L"cf-no-such.dll", "Anything"));
+    EXPECT_EQ(nullptr, GetSystemDllProc(L"", "GetTickCount"));
+    EXPECT_EQ(nullptr, GetSystemDllProc(nullptr, "GetTickCount"));
+    // Only a bare name: nothing outside the system folder is reached.
+    EXPECT_EQ(nullptr, GetSystemDllProc(L"..\\system32\\kernel32.dll", "GetTickCount"));
+    EXPECT_EQ(nullptr, GetSystemDllProc((system + L"kernel32.dll").c_str(), "GetTickCount"));
+    EXPECT_EQ(nullptr, GetSystemDllProc(L"sub/kernel32.dll", "GetTickCount"));
+}
+
 TEST(ShellOperations, DeleteFolderWithTrailingBackslashAndContents)
 {
     ScratchDir dir;

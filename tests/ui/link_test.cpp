@@ -107,6 +107,9 @@ protected:
         wc.lpszClassName = L"CFRepairLinkTestParent";
         RegisterClassW(&wc);  // already registered on the second test: fine
         g_commands = CommandLog();
+        // The pointer stays where an earlier program left it (the server
+        // outlives test programs); over the new link it would start hovered.
+        MoveTo(kWindowX + kWindowW + 60, kWindowY + kWindowH + 60);
 
         m_parent = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"link test", WS_POPUP | WS_VISIBLE, kWindowX,
                                    kWindowY, kWindowW, kWindowH, nullptr, nullptr, wc.hInstance, nullptr);

@@ -55,6 +55,9 @@ int StartTime(const wchar_t* exe)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
+    // Wine starts the desktop process with the first window of a session; a
+    // real desktop is there before any program starts, so it is made first.
+    DestroyWindow(CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
     LARGE_INTEGER frequency, begin, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&begin);
