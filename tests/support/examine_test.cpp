@@ -1,6 +1,8 @@
 #include <windows.h>
+#include <iphlpapi.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <wininet.h>
 
 #include <gtest/gtest.h>
 
@@ -414,6 +416,28 @@ TEST(Processes, FindByNameAndMainModule)
     }
     child.Kill();
     child.Wait();
+}
+
+// The probes load their DLLs on first use; what they report must be what the
+// system reports through the same functions imported directly.
+TEST(Network, ProbesAgreeWithTheSystem)
+{
+    ULONG size = 0;
+    bool gateway = false;
+    if (GetAdaptersInfo(nullptr, &size) == ERROR_BUFFER_OVERFLOW) {
+        std::vector<uint8_t> buffer(size);
+        auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+        ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetAdaptersInfo(first, &size));
+        for (const IP_ADAPTER_INFO* adapter = first; adapter; adapter = adapter->Next)
+            gateway = gateway || adapter->GatewayList.IpAddress.String[0] != '\0';
+    }
+    EXPECT_EQ(gateway, HasGatewayAdapter());
+
+    DWORD flags = 0;
+    const bool connected = InternetGetConnectedState(&flags, 0) &&
+                           (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY));
+    EXPECT_EQ(connected || gateway, IsInternetConnected());
+    printf("NOTE: gateway %d, connected state %d (flags %#lx)\n", gateway, connected, flags);
 }
 
 TEST(WindowsVersion, ThisSystemIsSixOne)

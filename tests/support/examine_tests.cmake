@@ -8,5 +8,5 @@ add_custom_command(OUTPUT ${cf_inspection_data}/md5crypt.txt ${cf_inspection_dat
     DEPENDS ${CMAKE_CURRENT_LIST_DIR}/make_examine_data.py
     COMMENT "md5crypt and CRC-32 reference data")
 add_custom_target(inspection_test_data DEPENDS ${cf_inspection_data}/md5crypt.txt)
-cf_add_gtest(test_inspection examine_test.cpp LIBS cf_support)
+cf_add_gtest(test_inspection examine_test.cpp LIBS cf_support iphlpapi wininet)
 add_dependencies(test_inspection inspection_test_data holdfile)
