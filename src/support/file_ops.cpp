@@ -364,9 +364,9 @@ FARPROC GetSystemDllProc(const wchar_t* dll, const char* name)
     if (!dll || !*dll || wcschr(dll, L'\\') || wcschr(dll, L'/') || !GetSystemDirWithSlash(path))
         return nullptr;
     path += dll;
-    HMODULE module = GetModuleHandleW(path.c_str());
-    if (!module)
-        module = LoadLibraryW(path.c_str());
+    // Our own reference, never released: callers keep the address for good,
+    // so whoever else loaded the DLL must not be able to unload it under us.
+    HMODULE module = LoadLibraryW(path.c_str());
     return module ? GetProcAddress(module, name) : nullptr;
 }
 

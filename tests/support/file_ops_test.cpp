@@ -431,6 +431,16 @@ TEST(Folders, SystemDllFunctionsComeFromTheSystemFolderOnly)
     EXPECT_EQ(nullptr, GetSystemDllProc(L"sub/kernel32.dll", "GetTickCount"));
 }
 
+TEST(Folders, SystemDllStaysLoadedWhenItsOtherOwnerFreesIt)
+{
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"wtsapi32.dll")) << "the test needs a DLL nobody has loaded yet";
+    HMODULE other = LoadLibraryW(L"wtsapi32.dll");
+    ASSERT_NE(nullptr, other);
+    ASSERT_NE(nullptr, GetSystemDllProc(L"wtsapi32.dll", "WTSFreeMemory"));
+    FreeLibrary(other);
+    EXPECT_NE(nullptr, GetModuleHandleW(L"wtsapi32.dll"));
+}
+
 TEST(ShellOperations, DeleteFolderWithTrailingBackslashAndContents)
 {
     ScratchDir dir;
