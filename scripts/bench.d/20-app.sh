@@ -19,10 +19,10 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 work=$build/bench-data/game
 rm -rf "$work" && mkdir -p "$work"
 padded=$build/tools/gamebench/padded
-faster() { awk -v t="$1" -v b="$2" 'BEGIN { exit !(b == "" || t < b) }'; }
+faster() { awk -v t="$1" -v b="$2" 'BEGIN { exit !(t != "" && (b == "" || t < b)) }'; }
 ms="" cp_best=""
 for _ in 1 2 3 4 5 6 7; do
-    read -r t bytes < <(run 'Z:\tools-bin\gamebench.exe' 'Z:\bench-data\game\' 1 2>/dev/null | tr -d '\r')
+    read -r t bytes < <(run 'Z:\tools-bin\gamebench.exe' 'Z:\bench-data\game\' 1 | tr -d '\r')
     if faster "$t" "$ms"; then ms=$t; fi
     rm -rf "$work/cp" && mkdir -p "$work/cp/backup" "$work/cp/clean"
     sync
@@ -37,16 +37,16 @@ rm -rf "$work"
 echo "restore: $ms ms for $bytes bytes of modules; cp twice: $cp_best ms; ratio $(ratio "$ms" "$cp_best") (goal <= 1.5)"
 
 # 2: the two programs take turns, best of 5 each
-start_time() {  # one start-to-window time in ms, empty when no window showed
-    run 'Z:\tools-bin\guidriver.exe' starttime "$1" | tr -d '\r' || true
+start_time() {  # one start-to-window time in ms; empty, with a note, when no window showed
+    local t
+    t=$(run 'Z:\tools-bin\guidriver.exe' starttime "$1" | tr -d '\r') || true
+    [ -n "$t" ] || echo "note: one start of $1 showed no window" >&2
+    echo "$t"
 }
 app="" notepad=""
 for _ in 1 2 3 4 5; do
-    for program in app notepad; do
-        if [ $program = app ]; then t=$(start_time 'Z:\bin\CFRepair.exe'); else t=$(start_time 'C:\windows\notepad.exe'); fi
-        if [ -z "$t" ]; then echo "note: one start of $program showed no window" >&2; continue; fi
-        if faster "$t" "${!program}"; then printf -v $program '%s' "$t"; fi
-    done
+    t=$(start_time 'Z:\bin\CFRepair.exe'); if faster "$t" "$app"; then app=$t; fi
+    t=$(start_time 'C:\windows\notepad.exe'); if faster "$t" "$notepad"; then notepad=$t; fi
 done
 [ -n "$app" ] && [ -n "$notepad" ] || { echo "start to window: no window in five starts" >&2; exit 1; }
 echo "start to window: CFRepair.exe $app ms, notepad.exe $notepad ms; ratio $(ratio "$app" "$notepad") (goal <= 1.0)"

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include <tlhelp32.h>
 #include <psapi.h>
+#include <urlmon.h>
 #include <strsafe.h>
 
 #include <cstring>
@@ -324,8 +325,8 @@ int CKillSysFileFix::RepairSystemFiles()
     while (!base.empty() && base.back() == L'/')
         base.pop_back();
     base += kServerFilesPath;
-    using UrlDownloadToFile = HRESULT(WINAPI*)(IUnknown*, const wchar_t*, const wchar_t*, DWORD, void*);
-    static const auto DownloadToFile = GetSystemDllFunction<UrlDownloadToFile>(L"urlmon.dll", "URLDownloadToFileW");
+    static const auto DownloadToFile =
+        GetSystemDllFunction<decltype(&URLDownloadToFileW)>(L"urlmon.dll", "URLDownloadToFileW");
 
     for (const SystemFileEntry& entry : m_systemFiles) {
         if (!IsDigestText(entry.expectedDigest))

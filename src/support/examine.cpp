@@ -650,8 +650,7 @@ const char* Md5Crypt(const char* password, const char* salt)
 
 bool HasGatewayAdapter()
 {
-    using AdaptersInfo = DWORD(WINAPI*)(IP_ADAPTER_INFO*, ULONG*);
-    static const auto GetAdapters = GetSystemDllFunction<AdaptersInfo>(L"iphlpapi.dll", "GetAdaptersInfo");
+    static const auto GetAdapters = GetSystemDllFunction<decltype(&GetAdaptersInfo)>(L"iphlpapi.dll", "GetAdaptersInfo");
     if (!GetAdapters)
         return false;
     std::vector<uint8_t> buffer(sizeof(IP_ADAPTER_INFO));
@@ -673,9 +672,8 @@ bool HasGatewayAdapter()
 
 bool IsInternetConnected()
 {
-    using ConnectedState = BOOL(WINAPI*)(DWORD*, DWORD);
     static const auto GetConnectedState =
-        GetSystemDllFunction<ConnectedState>(L"wininet.dll", "InternetGetConnectedState");
+        GetSystemDllFunction<decltype(&InternetGetConnectedState)>(L"wininet.dll", "InternetGetConnectedState");
     DWORD flags = 0;
     if (GetConnectedState && GetConnectedState(&flags, 0) &&
         (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)))

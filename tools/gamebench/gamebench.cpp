@@ -61,7 +61,6 @@ int wmain(int argc, wchar_t** argv)
         RestoreGameModules(folder);
         QueryPerformanceCounter(&end);
         const double ms = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
-        fprintf(stderr, "round %d: %.3f ms\n", round + 1, ms);
         if (round == 0 || ms < best)
             best = ms;
     }
