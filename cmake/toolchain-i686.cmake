@@ -1,10 +1,11 @@
-# Cross build for the i686 Windows target with mingw-w64 (posix thread model:
-# the win32 model has no std::mutex, which GoogleTest needs).
+# Cross build for the i686 Windows target with mingw-w64, win32 thread model:
+# the posix model links winpthread, which imports GetTickCount64 (Vista and
+# later), so the exe would not load on Windows XP.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CF_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${CF_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${CF_TRIPLET}-g++-posix)
+set(CMAKE_C_COMPILER   ${CF_TRIPLET}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${CF_TRIPLET}-g++-win32)
 set(CMAKE_RC_COMPILER  ${CF_TRIPLET}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${CF_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -12,13 +12,20 @@ cf_display
 # stays in the foreground, so it is started apart from this script).
 setsid "$CF_WINESERVER" -p30 </dev/null >/dev/null 2>&1 &
 
+# A program inside the build tree starts by its Z: path: a 32-bit program
+# started by its Unix path sees its own module path as not existing.
+prog=$1
+shift
+case "$(readlink -f "$prog")" in
+    "$CF_BUILD"/*) prog=$(cf_dos_path "$prog") ;;
+esac
 # Wine's system processes (services, explorer) start with the first program
 # and live as long as the server; given our stdout they would hold CTest's
 # pipe open until the server ends. So the program writes to files, and we
 # pass them on once the program itself has ended.
 out=$(mktemp "$CF_BUILD/wine-run.XXXXXX.out")
 err=${out%.out}.err
-env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$@" </dev/null >"$out" 2>"$err"
+env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$prog" "$@" </dev/null >"$out" 2>"$err"
 rc=$?
 cat "$out"
 cat "$err" >&2

@@ -23,8 +23,7 @@ const std::wstring kContact = L"客服QQ:400860517 ";
 const wchar_t kIdleStatus[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
 const int kStartButton = 1008;
 const int kStatus = 1017;
-// Under emulated 32-bit Wine every process start takes many seconds.
-const DWORD kPatienceMs = sizeof(void*) == 4 ? 600000 : 60000;
+const DWORD kPatienceMs = 60000;
 
 // Sets the default value of an HKCR key and puts the old one back.
 class ClassesDefault {

@@ -48,9 +48,9 @@ private:
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool FileExists(const std::wstring& path);
-// Polls for a file another process creates. The wait is long because a
-// process start under emulated 32-bit Wine can take a minute.
-bool WaitForFile(const std::wstring& path, DWORD ms = 180000);
+// Polls for a file another process creates. The first process of a Wine
+// session starts its services too, which can take many seconds.
+bool WaitForFile(const std::wstring& path, DWORD ms = 60000);
 void RemoveTree(const std::wstring& path);
 
 // Folder of the running test program, with a trailing backslash.

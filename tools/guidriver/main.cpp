@@ -24,7 +24,7 @@ void Print(const std::wstring& text)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-// A first start in a fresh prefix, or under emulation, can take minutes.
+// A first start in a fresh prefix can take minutes.
 const DWORD kScriptPatienceMs = 600000;
 
 int Repair(bool consent)
