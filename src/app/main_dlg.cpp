@@ -229,6 +229,7 @@ void CMainDlg::OnStartStop()
 
     if (lstrcmpW(caption, kStartCaption) == 0) {
         ResetRunState();
+        m_bResultAwaited = true;
         m_hWorkerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RepairThreadProc, this, 0, nullptr));
         SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStopCaption);
         SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusRunning);
@@ -289,8 +290,15 @@ void CMainDlg::RunRepair(HWND notify)
 
 LRESULT CMainDlg::OnScanComplete()
 {
+    // One result per run: a completion that no run awaits (a second one, or
+    // one posted while the result shows) opens nothing.
+    if (!m_bResultAwaited)
+        return 0;
+    m_bResultAwaited = false;
     COKDlg result(&m_bStopRequested);
-    result.DoModal(GetActiveWindow(), IDD_RESULT);
+    // Owned by this window even when another program is active: the owner
+    // stays disabled while the result shows, so no press or Esc reaches it.
+    result.DoModal(m_hWnd, IDD_RESULT);
     SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStartCaption);
     SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusIdle);
     return 0;
