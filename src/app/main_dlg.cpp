@@ -47,6 +47,21 @@ int EnablePrivilege(const wchar_t* name)
     return AdjustTokenPrivileges(owned.Get(), FALSE, &privileges, 0, nullptr, nullptr) ? 1 : 0;
 }
 
+// The page a link opens, or null for an id that is no link.
+const wchar_t* LinkAddress(int id)
+{
+    switch (id) {
+    case IDC_HELP_LINK:
+        return kHelpArticleUrl;
+    case IDC_HOME_LINK:
+        return kHomePageUrl;
+    case IDC_FORUM_LINK:
+        return kForumUrl;
+    default:
+        return nullptr;
+    }
+}
+
 void DrawLine(HDC dc, int x1, int y1, int x2, int y2)
 {
     MoveToEx(dc, x1, y1, nullptr);
@@ -134,7 +149,14 @@ bool CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
         result = OnEraseBackground(reinterpret_cast<HDC>(wParam));
         return true;
     case WM_COMMAND:
-        // Only the id: the links send their command with a zero notification.
+        if (const wchar_t* address = LinkAddress(LOWORD(wParam))) {
+            // With SS_NOTIFY the static also reports double-clicks (and
+            // enabling) under the link's id: only its click opens the page.
+            if (HIWORD(wParam) == STN_CLICKED)
+                OpenInShell(address);
+            result = 0;
+            return true;
+        }
         switch (LOWORD(wParam)) {
         case IDOK:
         case IDCANCEL:
@@ -142,15 +164,6 @@ bool CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
             break;
         case IDC_START_STOP:
             OnStartStop();
-            break;
-        case IDC_HELP_LINK:
-            OpenInShell(kHelpArticleUrl);
-            break;
-        case IDC_HOME_LINK:
-            OpenInShell(kHomePageUrl);
-            break;
-        case IDC_FORUM_LINK:
-            OpenInShell(kForumUrl);
             break;
         default:
             return false;
@@ -216,6 +229,7 @@ void CMainDlg::OnStartStop()
 
     if (lstrcmpW(caption, kStartCaption) == 0) {
         ResetRunState();
+        m_bResultAwaited = true;
         m_hWorkerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RepairThreadProc, this, 0, nullptr));
         SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStopCaption);
         SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusRunning);
@@ -276,8 +290,15 @@ void CMainDlg::RunRepair(HWND notify)
 
 LRESULT CMainDlg::OnScanComplete()
 {
+    // One result per run: a completion that no run awaits (a second one, or
+    // one posted while the result shows) opens nothing.
+    if (!m_bResultAwaited)
+        return 0;
+    m_bResultAwaited = false;
     COKDlg result(&m_bStopRequested);
-    result.DoModal(GetActiveWindow(), IDD_RESULT);
+    // Owned by this window even when another program is active: the owner
+    // stays disabled while the result shows, so no press or Esc reaches it.
+    result.DoModal(m_hWnd, IDD_RESULT);
     SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStartCaption);
     SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusIdle);
     return 0;

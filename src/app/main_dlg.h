@@ -54,4 +54,5 @@ private:
     CSkinBitmap m_footer;
     volatile LONG m_bStopRequested = 0;
     HANDLE m_hWorkerThread = nullptr;
+    bool m_bResultAwaited = false;  // a run started and its result not yet shown
 };

@@ -36,7 +36,6 @@ bool COKDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
         result = OnInitDialog();
         return true;
     case WM_COMMAND:
-        // Only the id: the links send their command with a zero notification.
         switch (LOWORD(wParam)) {
         case IDOK:
             OnOK();
@@ -47,7 +46,9 @@ bool COKDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
             result = 0;
             return true;
         case IDC_VIEW_LOG:
-            OnViewLog();
+            // Not on the static's STN_DBLCLK: a double-click opens the log once.
+            if (HIWORD(wParam) == STN_CLICKED)
+                OnViewLog();
             result = 0;
             return true;
         }

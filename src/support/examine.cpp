@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/file_ops.h"
+#include "support/md5.h"
 #include "support/unique.h"
 
 namespace {
@@ -168,19 +169,20 @@ cf::UniqueFile OpenForReading(const wchar_t* path, DWORD flags)
     return cf::UniqueFile(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
-uint32_t g_crcTable[256];
-bool g_crcReady = false;
-
-void BuildCrcTable()
-{
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        g_crcTable[n] = c;
+// Built by the compiler: read-only data, nothing to fill at run time.
+struct CrcTable {
+    uint32_t entries[256];
+    constexpr CrcTable() : entries()
+    {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entries[n] = c;
+        }
     }
-    g_crcReady = true;
-}
+};
+constexpr CrcTable kCrcTable;
 
 }  // namespace
 
@@ -333,12 +335,10 @@ std::wstring GetUrlHost(const wchar_t* url)
 
 uint32_t ComputeCrc32(const void* data, size_t length)
 {
-    if (!g_crcReady)
-        BuildCrcTable();
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < length; ++i)
-        crc = g_crcTable[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+        crc = kCrcTable.entries[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
     return ~crc;
 }
 
@@ -424,150 +424,6 @@ uint32_t GetIconChecksum(const wchar_t* path, int index)
 
 namespace {
 
-// MD5 (RFC 1321) with an incremental context: md5crypt feeds it a thousand
-// short pieces per hash.
-struct Md5Context {
-    uint32_t state[4];
-    uint64_t length;
-    uint8_t block[64];
-};
-
-inline uint32_t Rotate(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-
-#define CF_MD5_STEP(f, a, b, c, d, x, t, s) \
-    a += f(b, c, d) + (x) + (t);               \
-    a = Rotate(a, s) + b;
-#define CF_MD5_F(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
-#define CF_MD5_G(b, c, d) ((c) ^ ((d) & ((b) ^ (c))))
-#define CF_MD5_H(b, c, d) ((b) ^ (c) ^ (d))
-#define CF_MD5_I(b, c, d) ((c) ^ ((b) | ~(d)))
-
-// Unrolled: md5crypt spends nearly all its time here.
-void Md5Transform(uint32_t state[4], const uint8_t block[64])
-{
-    uint32_t x[16];
-    for (int i = 0; i < 16; ++i)
-        x[i] = Get32(block + i * 4);
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    CF_MD5_STEP(CF_MD5_F, a, b, c, d, x[0], 0xd76aa478, 7)
-    CF_MD5_STEP(CF_MD5_F, d, a, b, c, x[1], 0xe8c7b756, 12)
-    CF_MD5_STEP(CF_MD5_F, c, d, a, b, x[2], 0x242070db, 17)
-    CF_MD5_STEP(CF_MD5_F, b, c, d, a, x[3], 0xc1bdceee, 22)
-    CF_MD5_STEP(CF_MD5_F, a, b, c, d, x[4], 0xf57c0faf, 7)
-    CF_MD5_STEP(CF_MD5_F, d, a, b, c, x[5], 0x4787c62a, 12)
-    CF_MD5_STEP(CF_MD5_F, c, d, a, b, x[6], 0xa8304613, 17)
-    CF_MD5_STEP(CF_MD5_F, b, c, d, a, x[7], 0xfd469501, 22)
-    CF_MD5_STEP(CF_MD5_F, a, b, c, d, x[8], 0x698098d8, 7)
-    CF_MD5_STEP(CF_MD5_F, d, a, b, c, x[9], 0x8b44f7af, 12)
-    CF_MD5_STEP(CF_MD5_F, c, d, a, b, x[10], 0xffff5bb1, 17)
-    CF_MD5_STEP(CF_MD5_F, b, c, d, a, x[11], 0x895cd7be, 22)
-    CF_MD5_STEP(CF_MD5_F, a, b, c, d, x[12], 0x6b901122, 7)
-    CF_MD5_STEP(CF_MD5_F, d, a, b, c, x[13], 0xfd987193, 12)
-    CF_MD5_STEP(CF_MD5_F, c, d, a, b, x[14], 0xa679438e, 17)
-    CF_MD5_STEP(CF_MD5_F, b, c, d, a, x[15], 0x49b40821, 22)
-    CF_MD5_STEP(CF_MD5_G, a, b, c, d, x[1], 0xf61e2562, 5)
-    CF_MD5_STEP(CF_MD5_G, d, a, b, c, x[6], 0xc040b340, 9)
-    CF_MD5_STEP(CF_MD5_G, c, d, a, b, x[11], 0x265e5a51, 14)
-    CF_MD5_STEP(CF_MD5_G, b, c, d, a, x[0], 0xe9b6c7aa, 20)
-    CF_MD5_STEP(CF_MD5_G, a, b, c, d, x[5], 0xd62f105d, 5)
-    CF_MD5_STEP(CF_MD5_G, d, a, b, c, x[10], 0x02441453, 9)
-    CF_MD5_STEP(CF_MD5_G, c, d, a, b, x[15], 0xd8a1e681, 14)
-    CF_MD5_STEP(CF_MD5_G, b, c, d, a, x[4], 0xe7d3fbc8, 20)
-    CF_MD5_STEP(CF_MD5_G, a, b, c, d, x[9], 0x21e1cde6, 5)
-    CF_MD5_STEP(CF_MD5_G, d, a, b, c, x[14], 0xc33707d6, 9)
-    CF_MD5_STEP(CF_MD5_G, c, d, a, b, x[3], 0xf4d50d87, 14)
-    CF_MD5_STEP(CF_MD5_G, b, c, d, a, x[8], 0x455a14ed, 20)
-    CF_MD5_STEP(CF_MD5_G, a, b, c, d, x[13], 0xa9e3e905, 5)
-    CF_MD5_STEP(CF_MD5_G, d, a, b, c, x[2], 0xfcefa3f8, 9)
-    CF_MD5_STEP(CF_MD5_G, c, d, a, b, x[7], 0x676f02d9, 14)
-    CF_MD5_STEP(CF_MD5_G, b, c, d, a, x[12], 0x8d2a4c8a, 20)
-    CF_MD5_STEP(CF_MD5_H, a, b, c, d, x[5], 0xfffa3942, 4)
-    CF_MD5_STEP(CF_MD5_H, d, a, b, c, x[8], 0x8771f681, 11)
-    CF_MD5_STEP(CF_MD5_H, c, d, a, b, x[11], 0x6d9d6122, 16)
-    CF_MD5_STEP(CF_MD5_H, b, c, d, a, x[14], 0xfde5380c, 23)
-    CF_MD5_STEP(CF_MD5_H, a, b, c, d, x[1], 0xa4beea44, 4)
-    CF_MD5_STEP(CF_MD5_H, d, a, b, c, x[4], 0x4bdecfa9, 11)
-    CF_MD5_STEP(CF_MD5_H, c, d, a, b, x[7], 0xf6bb4b60, 16)
-    CF_MD5_STEP(CF_MD5_H, b, c, d, a, x[10], 0xbebfbc70, 23)
-    CF_MD5_STEP(CF_MD5_H, a, b, c, d, x[13], 0x289b7ec6, 4)
-    CF_MD5_STEP(CF_MD5_H, d, a, b, c, x[0], 0xeaa127fa, 11)
-    CF_MD5_STEP(CF_MD5_H, c, d, a, b, x[3], 0xd4ef3085, 16)
-    CF_MD5_STEP(CF_MD5_H, b, c, d, a, x[6], 0x04881d05, 23)
-    CF_MD5_STEP(CF_MD5_H, a, b, c, d, x[9], 0xd9d4d039, 4)
-    CF_MD5_STEP(CF_MD5_H, d, a, b, c, x[12], 0xe6db99e5, 11)
-    CF_MD5_STEP(CF_MD5_H, c, d, a, b, x[15], 0x1fa27cf8, 16)
-    CF_MD5_STEP(CF_MD5_H, b, c, d, a, x[2], 0xc4ac5665, 23)
-    CF_MD5_STEP(CF_MD5_I, a, b, c, d, x[0], 0xf4292244, 6)
-    CF_MD5_STEP(CF_MD5_I, d, a, b, c, x[7], 0x432aff97, 10)
-    CF_MD5_STEP(CF_MD5_I, c, d, a, b, x[14], 0xab9423a7, 15)
-    CF_MD5_STEP(CF_MD5_I, b, c, d, a, x[5], 0xfc93a039, 21)
-    CF_MD5_STEP(CF_MD5_I, a, b, c, d, x[12], 0x655b59c3, 6)
-    CF_MD5_STEP(CF_MD5_I, d, a, b, c, x[3], 0x8f0ccc92, 10)
-    CF_MD5_STEP(CF_MD5_I, c, d, a, b, x[10], 0xffeff47d, 15)
-    CF_MD5_STEP(CF_MD5_I, b, c, d, a, x[1], 0x85845dd1, 21)
-    CF_MD5_STEP(CF_MD5_I, a, b, c, d, x[8], 0x6fa87e4f, 6)
-    CF_MD5_STEP(CF_MD5_I, d, a, b, c, x[15], 0xfe2ce6e0, 10)
-    CF_MD5_STEP(CF_MD5_I, c, d, a, b, x[6], 0xa3014314, 15)
-    CF_MD5_STEP(CF_MD5_I, b, c, d, a, x[13], 0x4e0811a1, 21)
-    CF_MD5_STEP(CF_MD5_I, a, b, c, d, x[4], 0xf7537e82, 6)
-    CF_MD5_STEP(CF_MD5_I, d, a, b, c, x[11], 0xbd3af235, 10)
-    CF_MD5_STEP(CF_MD5_I, c, d, a, b, x[2], 0x2ad7d2bb, 15)
-    CF_MD5_STEP(CF_MD5_I, b, c, d, a, x[9], 0xeb86d391, 21)
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-}
-
-#undef CF_MD5_STEP
-#undef CF_MD5_F
-#undef CF_MD5_G
-#undef CF_MD5_H
-#undef CF_MD5_I
-
-void Md5Init(Md5Context& context)
-{
-    context.state[0] = 0x67452301;
-    context.state[1] = 0xefcdab89;
-    context.state[2] = 0x98badcfe;
-    context.state[3] = 0x10325476;
-    context.length = 0;
-}
-
-void Md5Update(Md5Context& context, const void* data, size_t length)
-{
-    const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    size_t used = static_cast<size_t>(context.length & 63);
-    context.length += length;
-    if (used) {
-        size_t take = 64 - used < length ? 64 - used : length;
-        memcpy(context.block + used, bytes, take);
-        bytes += take;
-        length -= take;
-        if (used + take < 64)
-            return;
-        Md5Transform(context.state, context.block);
-    }
-    for (; length >= 64; bytes += 64, length -= 64)
-        Md5Transform(context.state, bytes);
-    memcpy(context.block, bytes, length);
-}
-
-void Md5Final(Md5Context& context, uint8_t digest[16])
-{
-    uint64_t bits = context.length * 8;
-    static const uint8_t kPadding[64] = {0x80};
-    size_t used = static_cast<size_t>(context.length & 63);
-    Md5Update(context, kPadding, used < 56 ? 56 - used : 120 - used);
-    uint8_t tail[8];
-    for (int i = 0; i < 8; ++i)
-        tail[i] = static_cast<uint8_t>(bits >> (8 * i));
-    Md5Update(context, tail, 8);
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            digest[i * 4 + j] = static_cast<uint8_t>(context.state[i] >> (8 * j));
-}
-
 char g_md5CryptResult[120];
 
 char* AppendCrypt64(char* out, uint32_t value, int count)
@@ -596,40 +452,40 @@ const char* Md5Crypt(const char* password, const char* salt)
     size_t passwordLength = strlen(password);
 
     Md5Context context;
-    Md5Init(context);
-    Md5Update(context, password, passwordLength);
-    Md5Update(context, kMd5CryptMagic, magicLength);
-    Md5Update(context, salt, saltLength);
+    Md5Init(&context);
+    Md5Update(&context, password, passwordLength);
+    Md5Update(&context, kMd5CryptMagic, magicLength);
+    Md5Update(&context, salt, saltLength);
 
     Md5Context alternate;
     uint8_t digest[16];
-    Md5Init(alternate);
-    Md5Update(alternate, password, passwordLength);
-    Md5Update(alternate, salt, saltLength);
-    Md5Update(alternate, password, passwordLength);
-    Md5Final(alternate, digest);
+    Md5Init(&alternate);
+    Md5Update(&alternate, password, passwordLength);
+    Md5Update(&alternate, salt, saltLength);
+    Md5Update(&alternate, password, passwordLength);
+    Md5Final(&alternate, digest);
     for (size_t left = passwordLength; left > 0; left -= left > 16 ? 16 : left)
-        Md5Update(context, digest, left > 16 ? 16 : left);
+        Md5Update(&context, digest, left > 16 ? 16 : left);
     memset(digest, 0, sizeof(digest));
     for (size_t bits = passwordLength; bits; bits >>= 1)
-        Md5Update(context, (bits & 1) ? static_cast<const void*>(digest) : static_cast<const void*>(password), 1);
-    Md5Final(context, digest);
+        Md5Update(&context, (bits & 1) ? static_cast<const void*>(digest) : static_cast<const void*>(password), 1);
+    Md5Final(&context, digest);
 
     for (int round = 0; round < 1000; ++round) {
-        Md5Init(context);
+        Md5Init(&context);
         if (round & 1)
-            Md5Update(context, password, passwordLength);
+            Md5Update(&context, password, passwordLength);
         else
-            Md5Update(context, digest, 16);
+            Md5Update(&context, digest, 16);
         if (round % 3)
-            Md5Update(context, salt, saltLength);
+            Md5Update(&context, salt, saltLength);
         if (round % 7)
-            Md5Update(context, password, passwordLength);
+            Md5Update(&context, password, passwordLength);
         if (round & 1)
-            Md5Update(context, digest, 16);
+            Md5Update(&context, digest, 16);
         else
-            Md5Update(context, password, passwordLength);
-        Md5Final(context, digest);
+            Md5Update(&context, password, passwordLength);
+        Md5Final(&context, digest);
     }
 
     char* out = g_md5CryptResult;

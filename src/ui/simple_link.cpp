@@ -54,9 +54,18 @@ bool CSimpleLink::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result)
         SetCapture(m_hWnd);
         result = 0;
         return true;
+    case WM_LBUTTONDBLCLK:
+        // The second press of a double-click is no new click; passed on, the
+        // static would report it to the parent as STN_DBLCLK.
+        result = 0;
+        return true;
     case WM_LBUTTONUP:
-        ReleaseCapture();
-        SendMessageW(GetParent(m_hWnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(m_hWnd), 0), 0);
+        // Only a release that ends a press on this control clicks it, not
+        // the one that ends a double-click.
+        if (GetCapture() == m_hWnd) {
+            ReleaseCapture();
+            SendMessageW(GetParent(m_hWnd), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(m_hWnd), STN_CLICKED), 0);
+        }
         result = 0;
         return true;
     default:

@@ -1,7 +1,8 @@
 #pragma once
 // A hyperlink look for an existing static control: underlined text that
 // turns red under the pointer, the hand cursor, and a WM_COMMAND with the
-// control's id to the parent when the left button is released.
+// control's id (STN_CLICKED) to the parent when the left button is released
+// after a press on it; a double-click is one click.
 
 #include "ui/window.h"
 

@@ -23,6 +23,7 @@ const std::wstring kContact = L"客服QQ:400860517 ";
 const wchar_t kIdleStatus[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
 const int kStartButton = 1008;
 const int kStatus = 1017;
+const UINT kScanComplete = WM_USER + 100;
 const DWORD kPatienceMs = 60000;
 
 // Sets the default value of an HKCR key and puts the old one back.
@@ -223,16 +224,34 @@ TEST_F(AppTest, ModulesInUseAreFinishedByTheNextBoot)
     EXPECT_FALSE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
 }
 
-TEST_F(AppTest, AnsweringNoChangesNothing)
+TEST_F(AppTest, AnsweringNoWithAnotherProgramInFrontChangesNothing)
 {
     gametest::GameFolder game;
     gametest::MuiCacheEntry entry(game.File(L"launchcrossfire.exe"));
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
-    cfdrive::RunOutcome outcome;
-    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome));
-    EXPECT_TRUE(outcome.consentAsked);
-    EXPECT_EQ(L"扫描完成，未发现异常。" + kContact, outcome.resultText);
+    cfdrive::PressButton(main, kStartButton);
+    HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, box);
+    // The run ends while another program is in the foreground.
+    std::unique_ptr<HWND__, decltype(&DestroyWindow)> other(
+        CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE, 0, 0, 80, 40, nullptr, nullptr,
+                        nullptr, nullptr),
+        DestroyWindow);
+    ASSERT_TRUE(other && SetForegroundWindow(other.get()));
+    ASSERT_EQ(other.get(), GetForegroundWindow());
+    cfdrive::AnswerBox(box, IDNO);
+
+    HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, result);
+    Sleep(100);
+    EXPECT_EQ(L"扫描完成，未发现异常。" + kContact, cfdrive::ControlText(result, 1019));
+    // Owned by the main window, which stays disabled under it.
+    EXPECT_EQ(main, GetWindow(result, GW_OWNER));
+    EXPECT_FALSE(IsWindowEnabled(main));
+    cfdrive::AnswerBox(result, IDCANCEL);
+    ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
+    EXPECT_TRUE(IsWindowEnabled(main));
     for (size_t i = 0; i < 8; ++i) {
         EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
         EXPECT_FALSE(cftest::FileExists(game.File(std::wstring(kModuleStems[i]) + L".morvex"))) << i;
@@ -260,6 +279,10 @@ TEST_F(AppTest, StopDuringARunGivesOneResult)
     Sleep(100);
     EXPECT_EQ(L"用户终止，未发现异常。" + kContact, cfdrive::ControlText(result, 1019));
     EXPECT_EQ(L"停止修复", cfdrive::ControlText(main, kStartButton));  // the state while the result shows
+    // A stray second completion opens no second result.
+    PostMessageW(main, kScanComplete, 0, 0);
+    Sleep(500);
+    EXPECT_EQ(1, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
     cfdrive::AnswerBox(result, IDCANCEL);
     ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
     Sleep(500);
@@ -301,26 +324,33 @@ TEST_F(AppTest, LinksAndTheResultButtonsOpenTheirAddresses)
 {
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
+    // A click, then a double-click: each opens the address once.
     const std::string expected =
         "http://gamesafe.qq.com/webplat/info/46/135/286/201004/55640.shtml\r\n"
-        "http://www.tavelo.com/?fr=cfrepair\r\n"
-        "http://bbs.tavelo.com/?fr=cfrepair\r\n";
-    for (int id : {1009, 1011, 1012}) {
-        const size_t before = Recorded().size();
-        cfdrive::ClickControl(main, id);
-        for (int i = 0; i < 200 && Recorded().size() == before; ++i)
-            Sleep(50);
-    }
+        "http://gamesafe.qq.com/webplat/info/46/135/286/201004/55640.shtml\r\n"
+        "http://www.tavelo.com/?fr=cfrepair\r\nhttp://www.tavelo.com/?fr=cfrepair\r\n"
+        "http://bbs.tavelo.com/?fr=cfrepair\r\nhttp://bbs.tavelo.com/?fr=cfrepair\r\n";
+    const auto clickTwice = [&](HWND dialog, int id) {
+        for (auto click : {cfdrive::ClickControl, cfdrive::DoubleClickControl}) {
+            const size_t before = Recorded().size();
+            click(dialog, id);
+            for (int i = 0; i < 200 && Recorded().size() == before; ++i)
+                Sleep(50);
+        }
+        // What the static reports by itself under the link's id opens nothing.
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, STN_DBLCLK), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+        Sleep(1000);  // time for an extra open to show
+    };
+    for (int id : {1009, 1011, 1012})
+        clickTwice(main, id);
     EXPECT_EQ(expected, Recorded());
 
     cfdrive::PressButton(main, kStartButton);
     HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 30000, m_app.Id());
     ASSERT_NE(nullptr, result);
     size_t before = Recorded().size();
-    cfdrive::ClickControl(result, 1005);
-    for (int i = 0; i < 200 && Recorded().size() == before; ++i)
-        Sleep(50);
-    EXPECT_EQ(cftest::Narrow(m_logPath) + "\r\n", Recorded().substr(before));
+    clickTwice(result, 1005);
+    EXPECT_EQ(cftest::Narrow(m_logPath) + "\r\n" + cftest::Narrow(m_logPath) + "\r\n", Recorded().substr(before));
     EXPECT_TRUE(IsWindow(result));  // viewing the log keeps the dialog
 
     before = Recorded().size();

@@ -269,7 +269,7 @@ TEST_F(LinkTest, ReleaseAfterDraggingOffStillSendsTheCommand)
     EXPECT_EQ(0, CountPixels(kRed));
 }
 
-TEST_F(LinkTest, ClickInPlaceSendsOneCommand)
+TEST_F(LinkTest, AClickAndADoubleClickEachSendOneCommand)
 {
     MoveTo(LinkScreenX(10), LinkScreenY(10));
     ASSERT_TRUE(PumpUntil([&] { return m_link.m_bHover != 0; }));
@@ -278,5 +278,16 @@ TEST_F(LinkTest, ClickInPlaceSendsOneCommand)
     ASSERT_TRUE(PumpUntil([] { return g_commands.count > 0; }));
     PumpFor(100);
     EXPECT_EQ(1, g_commands.count);
-    EXPECT_EQ(MAKEWPARAM(kLinkId, 0), g_commands.wParam);
+    EXPECT_EQ(MAKEWPARAM(kLinkId, STN_CLICKED), g_commands.wParam);
+
+    // The static's class takes double-clicks: the second press comes as
+    // WM_LBUTTONDBLCLK, which the static would report as STN_DBLCLK.
+    PumpFor(GetDoubleClickTime() + 100);
+    for (DWORD flags : {MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP})
+        Mouse(flags);
+    ASSERT_TRUE(PumpUntil([] { return g_commands.count > 1; }));
+    PumpFor(300);
+    EXPECT_EQ(2, g_commands.count);
+    EXPECT_EQ(MAKEWPARAM(kLinkId, STN_CLICKED), g_commands.wParam);
+    EXPECT_EQ(nullptr, GetCapture());
 }

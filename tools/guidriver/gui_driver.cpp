@@ -114,6 +114,15 @@ void ClickControl(HWND dialog, int id)
     PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
 }
 
+void DoubleClickControl(HWND dialog, int id)
+{
+    ClickControl(dialog, id);
+    // A class with CS_DBLCLKS gets the second press as a double-click.
+    HWND control = GetDlgItem(dialog, id);
+    PostMessageW(control, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(2, 2));
+    PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+}
+
 void AnswerBox(HWND box, int answer) { PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0); }
 
 void PressEscape(HWND dialog)

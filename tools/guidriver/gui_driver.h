@@ -30,6 +30,7 @@ bool WaitForControlText(HWND dialog, int id, const wchar_t* text, DWORD timeoutM
 
 void PressButton(HWND dialog, int id);   // a click on a push button
 void ClickControl(HWND dialog, int id);  // left press and release on any control
+void DoubleClickControl(HWND dialog, int id);  // as the system reports a double-click
 void AnswerBox(HWND box, int answer);    // IDYES, IDNO, IDOK, IDCANCEL
 void PressEscape(HWND dialog);
 
