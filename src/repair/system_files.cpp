@@ -36,6 +36,8 @@ const wchar_t kConimeName[] = L"conime.exe";
 const wchar_t kTranslationQuery[] = L"\\VarFileInfo\\Translation";
 const wchar_t kFileVersionQuery[] = L"\\StringFileInfo\\%04x%04x\\FileVersion";
 const wchar_t kPlatformTagFormat[] = L"%02lu%02lu.%02lu%02lu.%04lu";
+const wchar_t kFreshFileStem[] = L"~cf";
+const wchar_t kFreshFileExtension[] = L".tmp";
 
 // "缺失的输入法程序\t" and "修复文件\t" in code page 936.
 const char kLogMissingInputMethod[] = "\xc8\xb1\xca\xa7\xb5\xc4\xca\xe4\xc8\xeb\xb7\xa8\xb3\xcc\xd0\xf2\t";
@@ -91,39 +93,49 @@ void LogInputMethodStart(const std::wstring& target)
     }
 }
 
-// Puts the verified download in the target's place, now or at the next
+// Puts the fresh file in the target's place by renaming it over the target,
+// so the target is never missing; a target in use is replaced at the next
 // boot. False when neither could be arranged.
-bool PlaceDownloadedFile(const wchar_t* download, const wchar_t* target)
+bool PlaceFreshFile(const wchar_t* fresh, const wchar_t* target)
 {
-    DeleteFileOrFolder(target);
-    RemoveDirectoryW(target);  // a folder planted under the file's name
-    if (IsPeFile(target) && !DeleteFileW(target)) {
-        if (!MoveFileExW(download, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
-            return false;
-        RestartRequired = 1;
-        return true;
+    const DWORD attributes = GetFileAttributesW(target);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            // A folder planted under the file's name; a link is removed, never followed.
+            if (!RemoveDirectoryW(target) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                DeleteFileOrFolder(target);
+        } else if (attributes & FILE_ATTRIBUTE_READONLY) {
+            SetFileAttributesW(target, attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
     }
-    if (MoveFileW(download, target))
+    if (MoveFileExW(fresh, target, MOVEFILE_REPLACE_EXISTING))
         return true;
-    // A target that could be neither read nor removed is still in use.
-    if (!MoveFileExW(download, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (!MoveFileExW(fresh, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return false;
     RestartRequired = 1;
     return true;
 }
 
-bool DownloadMatchesDigest(const wchar_t* download, const std::wstring& expected)
+// The download is read once; the digest is checked on those bytes and they
+// are what gets written, into a new file beside the target (its folder's
+// permissions, its volume), so whatever changes the download afterwards
+// changes nothing. The download itself is removed.
+bool WriteVerifiedCopy(const wchar_t* download, const std::wstring& expected, const std::wstring& target,
+                       std::wstring& fresh)
 {
     uint32_t size = 0;
-    uint8_t* data = ReadWholeFile(download, &size);
+    cf::UniqueHeap data(ReadWholeFile(download, &size));
+    DeleteFileW(download);
     if (!data)
         return false;
     uint8_t digest[16];
-    ComputeMd5OfBuffer(digest, data, size);
-    FreeFileBuffer(data);
+    ComputeMd5OfBuffer(digest, data.Get(), size);
     std::wstring text;
     FormatDigestHex(digest, text);
-    return text == expected;
+    if (text != expected)
+        return false;
+    const std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
+    return WriteNewFile(folder, kFreshFileStem, kFreshFileExtension, data.Get(), size, fresh);
 }
 
 }  // namespace
@@ -335,14 +347,11 @@ int CKillSysFileFix::RepairSystemFiles()
         std::wstring url = base + tag + L"/" + entry.expectedDigest;
         if (DownloadToFile)
             DownloadToFile(nullptr, url.c_str(), download, 0, nullptr);
-        if (GetFileAttributesW(download) == INVALID_FILE_ATTRIBUTES)
+        std::wstring fresh;
+        if (!WriteVerifiedCopy(download, entry.expectedDigest, entry.targetPath, fresh))
             continue;
-        if (!DownloadMatchesDigest(download, entry.expectedDigest)) {
-            DeleteFileW(download);
-            continue;
-        }
-        if (!PlaceDownloadedFile(download, entry.targetPath.c_str())) {
-            DeleteFileW(download);
+        if (!PlaceFreshFile(fresh.c_str(), entry.targetPath.c_str())) {
+            DeleteFileW(fresh.c_str());
             continue;
         }
         LogInputMethodStart(entry.targetPath);

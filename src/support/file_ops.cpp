@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <strsafe.h>
 
 #include <cstring>
 #include <cwchar>
@@ -24,6 +25,8 @@ const UINT kProbeErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 const DWORD kLogSizeLimit = 0x100000;
 const uint32_t kTailBytes = 10;
 const FILEOP_FLAGS kSilentShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+const wchar_t kNewFileNameFormat[] = L"%ls%08lx%ls";
+const int kNewFileAttempts = 64;
 
 void* HeapAllocZeroed(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
 
@@ -272,6 +275,39 @@ bool SaveFileWithChecksum(const wchar_t* path, const void* data, uint32_t length
     std::wstring backup = std::wstring(path) + kBackupSuffix;
     ::CopyFileW(path, backup.c_str(), FALSE);
     return true;
+}
+
+bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension, const void* data,
+                  uint32_t length, std::wstring& path)
+{
+    static LONG counter = 0;
+    const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+    for (int attempt = 0; attempt < kNewFileAttempts; ++attempt) {
+        wchar_t name[64];
+        if (FAILED(::StringCchPrintfW(name, ARRAYSIZE(name), kNewFileNameFormat, stem,
+                                      static_cast<unsigned long>(seed + ::InterlockedIncrement(&counter)), extension)))
+            return false;
+        const std::wstring candidate = folder + name;
+        // CREATE_NEW fails on any existing name, a link included, so nothing
+        // planted there is ever opened or written through.
+        cf::UniqueFile file(
+            ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                continue;
+            return false;
+        }
+        const bool complete = WriteAll(file.Get(), data, length) && ::FlushFileBuffers(file.Get());
+        file.Reset();
+        if (!complete) {
+            ::DeleteFileW(candidate.c_str());
+            return false;
+        }
+        path = candidate;
+        return true;
+    }
+    return false;
 }
 
 uint8_t* LoadFileWithChecksum(const wchar_t* path, uint32_t* length)

@@ -33,6 +33,13 @@ bool SaveFileWithChecksum(const wchar_t* path, const void* data, uint32_t length
 // Returns the verified payload (main file, else its ".bak"), or null.
 uint8_t* LoadFileWithChecksum(const wchar_t* path, uint32_t* length);
 
+// Writes a new file of a fresh name, `folder` (ending in a backslash, or
+// empty for the current folder) + `stem` + 8 hexadecimal digits +
+// `extension`, and flushes it; its path goes to `path`. An existing name is
+// never opened. On failure no file is left and `path` is unchanged.
+bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension, const void* data,
+                  uint32_t length, std::wstring& path);
+
 bool ReadIniString(const wchar_t* file, const wchar_t* section, const wchar_t* key, std::wstring& value);
 
 // Folders and silent shell operations

@@ -40,8 +40,8 @@ protected:
     {
         SaveRepairKeys(m_saved);
         DeleteTree(HKEY_CURRENT_USER, kImported);
-        // The registry editor imports whatever stands at this path; this
-        // one only marks that it ran.
+        // A registry file planted where the import used to read from; it
+        // only marks that it was imported, which must never happen.
         ASSERT_TRUE(cftest::WriteFileBytes(
             ImportFilePath(), "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\CFRepairTest\\lnkfix]\r\n\"ran\"=\"yes\"\r\n\r\n"));
         ResetScanLog();
@@ -95,7 +95,19 @@ TEST_F(FileAssociationTest, DamagedShortcutClassIsLoggedCleanedAndImported)
               ScanLogBuffer);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kFileExts + L"\\UserChoice"));
     EXPECT_EQ(L"<missing>", GetText(HKEY_CURRENT_USER, kFileExts, L"application"));
-    EXPECT_TRUE(WaitForImport(30000)) << "the registry editor did not import LNKFIX.REG";
+    // Registered again from a file of its own, which is gone; not the planted one.
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kMarker));
+    EXPECT_EQ(L"lnkfile", GetText(HKEY_CLASSES_ROOT, L".lnk", nullptr));
+    EXPECT_EQ(L"<missing>", GetText(HKEY_CURRENT_USER, kImported, L"ran"));
+    std::wstring pattern = ImportFilePath();
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(pattern.insert(pattern.size() - 4, L"*").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_FALSE(FindNextFileW(find, &found)) << "a registry file stayed behind";
+    FindClose(find);
+    ResetScanLog();
+    EXPECT_EQ(1, RepairFileAssociations());
+    EXPECT_EQ("", ScanLogBuffer);
 }
 
 TEST_F(FileAssociationTest, MissingClassNameCountsAsWrong)
@@ -103,7 +115,8 @@ TEST_F(FileAssociationTest, MissingClassNameCountsAsWrong)
     DeleteValue(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\.lnk", nullptr);
     EXPECT_EQ(1, RepairFileAssociations());
     EXPECT_EQ(Gbk(L"桌面图标无法打开，缺少HKEY_CLASSES_ROOT\\.lnk lnkfile \r\n"), ScanLogBuffer);
-    EXPECT_TRUE(WaitForImport(30000));
+    EXPECT_EQ(L"lnkfile", GetText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\.lnk", nullptr));
+    EXPECT_FALSE(WaitForImport(3000));
 }
 
 }  // namespace

@@ -132,7 +132,7 @@ TEST(HijackScan, CollectsPlantedNamesWithLongLowerCasePaths)
     EXPECT_EQ(before, found.size());
 }
 
-TEST(HijackScan, WindowsFolderAndEmptyFoldersGiveNothing)
+TEST(HijackScan, WindowsFolderEmptyFoldersAndLinksGiveNothing)
 {
     wchar_t windows[MAX_PATH];
     UINT n = GetWindowsDirectoryW(windows, MAX_PATH);
@@ -140,6 +140,16 @@ TEST(HijackScan, WindowsFolderAndEmptyFoldersGiveNothing)
     CreateDirectoryW(planted.c_str(), nullptr);
     ASSERT_TRUE(cftest::WriteFileBytes(planted + L"lpk.dll", "planted"));
     cftest::ScratchDir empty;
+    // A folder reached through a link, a folder below one, and a link named
+    // like a system file: each could lead into a system folder.
+    cftest::ScratchDir dir;
+    for (const wchar_t* name : {L"real", L"real\\sub", L"plain"})
+        ASSERT_TRUE(CreateDirectoryW((dir / name).c_str(), nullptr));
+    for (const wchar_t* name : {L"real\\lpk.dll", L"real\\sub\\lpk.dll"})
+        ASSERT_TRUE(cftest::WriteFileBytes(dir / name, "planted"));
+    UnixLink linked(dir / L"linked", dir / L"real");
+    UnixLink named(dir / L"plain\\dsound.dll", dir / L"real");
+    ASSERT_NE(0u, GetFileAttributesW((dir / L"linked").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
 
     std::unordered_set<std::wstring> found;
     {
@@ -148,11 +158,16 @@ TEST(HijackScan, WindowsFolderAndEmptyFoldersGiveNothing)
         CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
         values.Add(upper + L"TOOL.EXE");
         values.Add(empty / L"prog.exe");
+        values.Add(dir / L"linked\\game.exe");
+        values.Add(dir / L"linked\\sub\\game.exe");
+        values.Add(dir / L"plain\\game.exe");
         CKillSysFileFix::ScanSearchPathHijacks(found);
     }
     for (const std::wstring& path : found) {
         EXPECT_EQ(std::wstring::npos, path.find(L"cfhijackscantest")) << cftest::Narrow(path);
         EXPECT_EQ(std::wstring::npos, path.find(Lower(empty.Path()))) << cftest::Narrow(path);
+        EXPECT_EQ(std::wstring::npos, path.find(L"\\linked\\")) << cftest::Narrow(path);
+        EXPECT_EQ(std::wstring::npos, path.find(L"dsound")) << cftest::Narrow(path);
     }
     cftest::RemoveTree(planted);
 }
@@ -216,9 +231,18 @@ TEST(HijackRemoval, BacksUpRemovesOrMovesAtBootAndLogsEach)
     ASSERT_TRUE(cftest::WriteFileBytes(shared, "shared"));
     ASSERT_TRUE(cftest::WriteFileBytes(held, "held"));
     ASSERT_TRUE(cftest::WriteFileBytes(plain + L".morvex", "older backup"));
+    // A backup name that is a link to a system file, and a collected file
+    // whose folder has become a link since the scan.
+    cftest::ScratchDir system;
+    for (const wchar_t* name : {L"dsound.dll", L"ddraw.dll"})
+        ASSERT_TRUE(cftest::WriteFileBytes(system / name, "system file"));
+    std::wstring linkedBackup = L"\\\\?\\" + (dir / L"dsound.dll");
+    ASSERT_TRUE(cftest::WriteFileBytes(linkedBackup, "linked backup"));
+    UnixLink backupLink(dir / L"dsound.dll.morvex", system / L"dsound.dll");
+    UnixLink folderLink(dir / L"linked", system.Path());
 
     CKillSysFileFix module;
-    module.m_hijackPaths = {plain, shared, held};
+    module.m_hijackPaths = {plain, shared, held, linkedBackup, L"\\\\?\\" + (dir / L"linked\\ddraw.dll")};
     HANDLE open = CreateFileW(shared.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, open);
     cftest::Child holder;
@@ -227,6 +251,10 @@ TEST(HijackRemoval, BacksUpRemovesOrMovesAtBootAndLogsEach)
 
     EXPECT_FALSE(cftest::FileExists(plain));
     EXPECT_EQ("plain", cftest::ReadFileBytes(plain + L".morvex"));
+    EXPECT_FALSE(cftest::FileExists(linkedBackup));
+    EXPECT_EQ("linked backup", cftest::ReadFileBytes(linkedBackup + L".morvex"));
+    for (const wchar_t* name : {L"dsound.dll", L"ddraw.dll"})
+        EXPECT_EQ("system file", cftest::ReadFileBytes(system / name)) << cftest::Narrow(name);
     // In use but readable: saved now, moved aside at the next boot.
     EXPECT_EQ("shared", cftest::ReadFileBytes(shared));
     EXPECT_EQ("shared", cftest::ReadFileBytes(shared + L".morvex"));
@@ -237,10 +265,10 @@ TEST(HijackRemoval, BacksUpRemovesOrMovesAtBootAndLogsEach)
     EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + (dir / L"d3d9.dll") + L"|!\\??\\" + (dir / L"d3d9.dll.morvex")));
     EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + (dir / L"imm32.dll") + L"|!\\??\\" + (dir / L"imm32.dll.morvex")));
     std::multiset<std::string> expected;
-    for (const std::wstring& path : {plain, shared, held})
+    for (const std::wstring& path : {plain, shared, held, linkedBackup})
         expected.insert("Search Path Inject\t" + Ansi(path) + "\r\n");
     EXPECT_EQ(expected, LogLines(ScanLogBuffer));
-    EXPECT_EQ(3u, module.m_hijackPaths.size());
+    EXPECT_EQ(5u, module.m_hijackPaths.size());
 
     CloseHandle(open);
     holder.Kill();

@@ -278,10 +278,18 @@ TEST_F(SystemFileRepair, MissingSystemFileIsRestoredAndLogged)
     m_module.SetDigestDatabasePath((m_targets / L"db.bin").c_str());
     ASSERT_EQ(1, m_module.BuildSystemFileList());
 
+    // Another process holds the download's name open for writing: what it
+    // writes after the check must not reach the system file.
+    HANDLE other = CreateFileW((m_downloads / digest).c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, other);
     {
         CurrentDir here(m_downloads.Path());
         EXPECT_EQ(0, m_module.RepairSystemFiles());
     }
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(other, "tampered", 8, &written, nullptr));
+    CloseHandle(other);
     EXPECT_EQ(clean, cftest::ReadFileBytes(target));
     EXPECT_FALSE(cftest::FileExists(m_downloads / digest));
     EXPECT_EQ(std::string(kRepairedLabel) + Ansi(target) + "\r\n", ScanLogBuffer);
@@ -374,11 +382,15 @@ TEST_F(SystemFileRepair, TargetInUseIsReplacedAtTheNextBoot)
     }
     EXPECT_EQ(1, RestartRequired);
     EXPECT_EQ(image, cftest::ReadFileBytes(readable));
-    EXPECT_EQ(clean, cftest::ReadFileBytes(m_downloads / digest));
-    EXPECT_EQ(cleanHeld, cftest::ReadFileBytes(m_downloads / digestHeld));
+    EXPECT_FALSE(cftest::FileExists(m_downloads / digest));
+    EXPECT_FALSE(cftest::FileExists(m_downloads / digestHeld));
+    // The boot-time moves start from copies in the targets' own folder, so a
+    // file planted under a download's name until the restart is not used.
     std::wstring pending = PendingRenames();
-    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + (m_downloads / digest) + L"|!\\??\\" + readable));
-    EXPECT_NE(std::wstring::npos, pending.find(L"\\??\\" + (m_downloads / digestHeld) + L"|!\\??\\" + held));
+    EXPECT_NE(std::wstring::npos, pending.find(L"|!\\??\\" + readable));
+    EXPECT_NE(std::wstring::npos, pending.find(L"|!\\??\\" + held));
+    EXPECT_EQ(std::wstring::npos, pending.find(m_downloads.Path()));
+    ASSERT_TRUE(cftest::WriteFileBytes(m_downloads / digest, "planted"));
     EXPECT_EQ(std::string(kRepairedLabel) + Ansi(readable) + "\r\n" + kRepairedLabel + Ansi(held) + "\r\n",
               ScanLogBuffer);
 
@@ -389,7 +401,6 @@ TEST_F(SystemFileRepair, TargetInUseIsReplacedAtTheNextBoot)
     SimulateReboot();
     EXPECT_EQ(clean, cftest::ReadFileBytes(readable));
     EXPECT_EQ(cleanHeld, cftest::ReadFileBytes(held));
-    EXPECT_FALSE(cftest::FileExists(m_downloads / digest));
     EXPECT_EQ(std::wstring::npos, PendingRenames().find(readable));
 }
 
