@@ -5,6 +5,8 @@
 #   cf_create_prefix             makes a new prefix at $WINEPREFIX
 #   cf_display                   an Xvfb display of this build tree
 #   cf_wine PROGRAM ARGS...      runs a program in the prefix
+#   cf_native_i386 CMD ARGS...   runs a command where 32-bit programs run
+#                                natively (CF_I386_MODE, scripts/enable-i686.sh)
 
 cf_wine_env() {
     CF_BUILD=$(cd "$1" && pwd)
@@ -23,6 +25,21 @@ cf_wine_env() {
         CF_WINESERVER=/usr/lib/wine/wineserver64
     fi
     export CF_BUILD CF_ARCH CF_WINE CF_WINESERVER
+}
+
+# With CF_I386_MODE=namespace a qemu-i386 binfmt_misc entry would send
+# 32-bit programs through emulation; inside a new user+mount namespace with
+# an empty binfmt_misc instance (Linux 6.7 and later) they run natively. A
+# prefix's wineserver and all its programs must share one namespace, so a
+# whole stage runs through this, never a single program.
+cf_native_i386() {
+    if [ "${CF_I386_MODE:-native}" = namespace ]; then
+        unshare -U -m -r --propagation private sh -c \
+            'd=$(mktemp -d) && mount -t binfmt_misc none "$d" && umount -l "$d" && rmdir "$d" && exec "$@"' \
+            x "$@"
+    else
+        "$@"
+    fi
 }
 
 # GetACP() is 936 only when Wine sees a Chinese locale; set it for Wine

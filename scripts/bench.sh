@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
-# Builds the x86_64 target and runs every scripts/bench.d/*.sh in name order.
-# Benchmarks report figures; they are not tests and fail only when a run
-# goes wrong (for example digests that disagree).
-# CF_BUILD=<configured x86_64 build tree> uses that tree instead of build/x86_64.
+# Builds both targets and runs every scripts/bench.d/*.sh in name order, for
+# the shipped i686 build (native 32-bit Wine) and then its x86_64 twin, each
+# against the same peers in the same run. Benchmarks report figures; they
+# are not tests and fail only when a run goes wrong (for example digests
+# that disagree).
+#   scripts/bench.sh [i686|x86_64]...   (default: both)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-if [ -n "${CF_BUILD:-}" ]; then
-    cmake --build "$CF_BUILD" -j2
-else
-    "$top/scripts/build.sh" x86_64
-    CF_BUILD=$top/build/x86_64
-fi
-export CF_TOP=$top CF_BUILD
+. "$top/cmake/wine-env.sh"
+archs=("$@")
+[ ${#archs[@]} -gt 0 ] || archs=(i686 x86_64)
 status=0
-for bench in "$top"/scripts/bench.d/*.sh; do
-    [ -e "$bench" ] || continue
-    echo "== $(basename "$bench")"
-    bash "$bench" || { echo "!! $(basename "$bench") failed"; status=1; }
+for arch in "${archs[@]}"; do
+    wrap=()
+    if [ "$arch" = i686 ]; then
+        if ! CF_I386_MODE=$(bash "$top/scripts/enable-i686.sh"); then
+            echo "== i686: SKIPPED, 32-bit Wine cannot run natively here: $CF_I386_MODE"
+            continue
+        fi
+        export CF_I386_MODE
+        wrap=(cf_native_i386)
+    fi
+    "$top/scripts/build.sh" "$arch"
+    for bench in "$top"/scripts/bench.d/*.sh; do
+        [ -e "$bench" ] || continue
+        echo "== $arch: $(basename "$bench")"
+        CF_TOP=$top CF_ARCH=$arch CF_BUILD=$top/build/$arch "${wrap[@]}" bash "$bench" ||
+            { echo "!! $arch: $(basename "$bench") failed"; status=1; }
+    done
 done
 exit $status

@@ -1,19 +1,55 @@
 #!/usr/bin/env bash
-# Lets this machine run 32-bit Wine through qemu user-mode emulation (the
-# kernel here cannot run 32-bit Linux programs). Exit 0 when usable; else
-# prints the reason and exits 1.
+# Tells how this machine can run 32-bit Wine natively. Registers nothing.
+# Prints one word and exits 0:
+#   native     32-bit programs run natively here
+#   namespace  a qemu-i386 binfmt_misc entry (left by older versions of these
+#              scripts) would send them through emulation; they run natively
+#              inside a user+mount namespace with an empty binfmt_misc
+#              instance (cmake/wine-env.sh: cf_native_i386)
+# Otherwise prints the reason why 32-bit programs cannot run natively and
+# exits 1.
 set -u
-if [ ! -x /usr/lib/wine/wine ] || [ ! -x /usr/bin/qemu-i386-static ]; then
-    echo "wine32 or qemu-user-static is not installed"; exit 1
+[ -x /usr/lib/wine/wine ] || { echo "wine32 is not installed"; exit 1; }
+command -v as >/dev/null && command -v ld >/dev/null || { echo "binutils is not installed"; exit 1; }
+
+# A static i386 program that prints uname's machine: "x86_64" when the
+# kernel runs it natively, "i686" under qemu-i386.
+probe_dir=$(mktemp -d)
+trap 'rm -rf "$probe_dir"' EXIT
+cat > "$probe_dir/probe.s" <<'ASM'
+    .globl _start
+    .text
+_start:
+    movl $122, %eax             # newuname(&uts)
+    movl $uts, %ebx
+    int $0x80
+    movl $4, %eax               # write(1, uts.machine, 65)
+    movl $1, %ebx
+    movl $uts+260, %ecx
+    movl $65, %edx
+    int $0x80
+    movl $1, %eax               # exit(0)
+    xorl %ebx, %ebx
+    int $0x80
+    .bss
+uts:
+    .space 390
+ASM
+as --32 -o "$probe_dir/probe.o" "$probe_dir/probe.s" &&
+    ld -m elf_i386 -static -o "$probe_dir/probe" "$probe_dir/probe.o" ||
+    { echo "could not build the i386 probe"; exit 1; }
+
+. "$(dirname "$0")/../cmake/wine-env.sh"
+machine=$("$probe_dir/probe" 2>/dev/null | tr -d '\0')
+case "$machine" in
+    x86_64) echo native; exit 0 ;;
+    "") echo "this kernel cannot run 32-bit programs (no IA32 emulation)"; exit 1 ;;
+esac
+machine=$(CF_I386_MODE=namespace cf_native_i386 "$probe_dir/probe" 2>/dev/null | tr -d '\0')
+if [ "$machine" = x86_64 ]; then
+    echo namespace
+    exit 0
 fi
-if ! mountpoint -q /proc/sys/fs/binfmt_misc; then
-    mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null ||
-        { echo "cannot mount binfmt_misc"; exit 1; }
-fi
-if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
-        > /proc/sys/fs/binfmt_misc/register 2>/dev/null ||
-        { echo "binfmt_misc refused the qemu-i386 registration"; exit 1; }
-fi
-grep -q enabled /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null || { echo "qemu-i386 emulation is disabled"; exit 1; }
-exit 0
+echo "32-bit programs run only under qemu-i386 emulation here, and a namespace with an" \
+     "empty binfmt_misc instance could not be made (Linux 6.7 or later with user namespaces needed)"
+exit 1

@@ -12,8 +12,8 @@ need_root() {
 
 pkgs=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
       wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei googletest
-      python3 attr faketime openssl x11-utils)
-pkgs32=(wine32:i386 qemu-user-static)
+      python3 attr faketime openssl x11-utils binutils)
+pkgs32=(wine32:i386)
 
 missing=()
 for p in "${pkgs[@]}"; do

@@ -24,17 +24,26 @@ while [ $# -gt 0 ]; do
     esac
 done
 
-bash "$top/scripts/install-deps.sh"
+[ -n "${CF_RUN_INSIDE:-}" ] || bash "$top/scripts/install-deps.sh"
 if [ -z "$arch" ]; then
-    if reason=$(bash "$top/scripts/enable-i686.sh"); then
+    if mode=$(bash "$top/scripts/enable-i686.sh"); then
         arch=i686
     else
-        echo "run.sh: 32-bit Wine cannot run here ($reason);"
+        echo "run.sh: 32-bit Wine cannot run natively here ($mode);"
         echo "run.sh: running the x86_64 twin of the product instead of the shipped i686 exe."
         arch=x86_64
     fi
 elif [ "$arch" = i686 ]; then
-    bash "$top/scripts/enable-i686.sh" || { echo "run.sh: i686 cannot run here" >&2; exit 1; }
+    mode=$(bash "$top/scripts/enable-i686.sh") || { echo "run.sh: i686 cannot run here: $mode" >&2; exit 1; }
+fi
+# Where a qemu-i386 entry is registered, the whole run (its Wine server and
+# every program) goes on inside a namespace in which 32-bit programs run
+# natively.
+if [ "$arch" = i686 ] && [ "${mode:-}" = namespace ] && [ -z "${CF_RUN_INSIDE:-}" ]; then
+    . "$top/cmake/wine-env.sh"
+    CF_I386_MODE=namespace CF_RUN_INSIDE=1 cf_native_i386 bash "$0" --arch i686 \
+        ${prefix_arg:+--prefix "$prefix_arg"}
+    exit $?
 fi
 
 build=${CF_RUN_BUILD:-$top/build/$arch}
@@ -73,7 +82,7 @@ else
     mkdir -p "$demo/drive-d/Games/CrossFire"
     cp "$exe" "$build/tools-bin/guidriver.exe" "$demo/"
     if [ ! -f "$WINEPREFIX/.cf-demo-ready" ]; then
-        echo "run.sh: creating the demo prefix $WINEPREFIX (once; a few minutes under emulation)"
+        echo "run.sh: creating the demo prefix $WINEPREFIX (once)"
         . "$top/cmake/wine-env.sh"
         CF_WINE=$wine CF_WINESERVER=$server cf_create_prefix
         # Chinese fonts and Wine-drawn captions, as in the test prefix.

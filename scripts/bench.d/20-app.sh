@@ -6,13 +6,13 @@
 #  2. Cold start of CFRepair.exe to its visible main window, divided by the
 #     same for Wine's notepad.exe in the same prefix (best of 5). Goal <= 1.0.
 #  3. Size of the stripped i686 CFRepair.exe without its embedded modules
-#     (needs an i686 build: CF_BUILD_I686 or build/i686). Goal <= 300 KiB.
+#     (i686 only). Goal <= 300 KiB.
 set -euo pipefail
 top=${CF_TOP:?run through scripts/bench.sh}
 build=${CF_BUILD:?run through scripts/bench.sh}
 cmake --build "$build" --target gamebench guidriver CFRepair -j2 >/dev/null
 cd "$build"  # a working folder the prefix can reach
-run() { "$top/cmake/wine-run.sh" --build "$build" --arch x86_64 "$@"; }
+run() { "$top/cmake/wine-run.sh" --build "$build" --arch "$CF_ARCH" "$@"; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # 1: restore and cp take turns, so that a busy moment of the machine hits both
@@ -52,16 +52,12 @@ done
 echo "start to window: CFRepair.exe $app ms, notepad.exe $notepad ms; ratio $(ratio "$app" "$notepad") (goal <= 1.0)"
 
 # 3
-i686=${CF_BUILD_I686:-$top/build/i686}
-exe=$i686/bin/CFRepair.exe
-if [ -f "$exe" ]; then
+if [ "$CF_ARCH" = i686 ]; then
     store=0
-    for f in "$i686"/standin-modules/*.dll; do store=$((store + $(stat -c %s "$f"))); done
+    for f in "$build"/standin-modules/*.dll; do store=$((store + $(stat -c %s "$f"))); done
     stripped=$(mktemp)
-    i686-w64-mingw32-strip -o "$stripped" "$exe"
+    i686-w64-mingw32-strip -o "$stripped" "$build/bin/CFRepair.exe"
     size=$(($(stat -c %s "$stripped") - store))
     rm -f "$stripped"
     echo "i686 exe without the module store: $((size / 1024)) KiB (stripped exe minus the eight stand-ins; goal <= 300 KiB)"
-else
-    echo "i686 exe size: no i686 build at $i686 (set CF_BUILD_I686)"
 fi

@@ -11,7 +11,7 @@ set -euo pipefail
 top=${CF_TOP:?run through scripts/bench.sh}
 build=${CF_BUILD:?run through scripts/bench.sh}
 cmake --build "$build" --target sysbench digestdb -j2 >/dev/null
-run() { "$top/cmake/wine-run.sh" --build "$build" --arch x86_64 "$@"; }
+run() { "$top/cmake/wine-run.sh" --build "$build" --arch "$CF_ARCH" "$@"; }
 work=$build/bench-data/sysfiles
 mkdir -p "$work"
 count=${CF_MD5CRYPT_BENCH_COUNT:-20000}
