@@ -27,22 +27,29 @@ build_once "$work/second-build" env NO_FAKE_STAT=1 faketime -f +1d
 a=$work/one/dist/CFRepair.exe
 b=$work/second-build/dist/CFRepair.exe
 if ! cmp -s "$a" "$b"; then
-    offset=$(cmp "$a" "$b" | awk '{ sub(",", "", $5); print $5 - 1 }')
-    part=$(python3 - "$top/tools/execheck" "$a" "$offset" <<'PY'
-import sys
+    python3 - "$top/tools/execheck" "$a" "$b" <<'PY'
+import struct, sys
 sys.path.insert(0, sys.argv[1])
 from exe_check import Image
-image = Image(open(sys.argv[2], "rb").read())
-offset = int(sys.argv[3])
-for name, va, size, raw, rsize in image.sections:
-    if raw <= offset < raw + rsize:
-        print("section %s (RVA 0x%x)" % (name, va + offset - raw))
-        break
-else:
-    print("the headers" if offset < min(s[3] for s in image.sections if s[4]) else "no section")
+one, two = (open(p, "rb").read() for p in sys.argv[2:4])
+image = Image(one)
+checksum = struct.unpack_from("<I", one, 0x3C)[0] + 24 + 64
+
+def where(offset):
+    if checksum <= offset < checksum + 4:
+        return "the headers (the image checksum, which follows any other difference)"
+    for name, va, size, raw, rsize in image.sections:
+        if raw <= offset < raw + rsize:
+            return "section %s (RVA 0x%x)" % (name, va + offset - raw)
+    return "the headers" if offset < min(s[3] for s in image.sections if s[4]) else "no section"
+
+diffs = [i for i in range(min(len(one), len(two))) if one[i] != two[i]]
+if len(one) != len(two):
+    print("release: the two builds differ in size: %d and %d bytes" % (len(one), len(two)))
+shown = diffs[:1] + [i for i in diffs if not checksum <= i < checksum + 4][:1]
+for offset in sorted(set(shown)):
+    print("release: FAILED: the two builds differ at offset %d (0x%x), in %s" % (offset, offset, where(offset)))
 PY
-)
-    echo "release: FAILED: the two builds differ from offset $offset (0x$(printf '%x' "$offset")), in $part"
     exit 1
 fi
 mkdir -p "$top/dist/i686"
