@@ -16,9 +16,11 @@ setsid "$CF_WINESERVER" -p30 </dev/null >/dev/null 2>&1 &
 # started by its Unix path sees its own module path as not existing.
 prog=$1
 shift
-case "$(readlink -f "$prog")" in
-    "$CF_BUILD"/*) prog=$(cf_dos_path "$prog") ;;
-esac
+if [ -f "$prog" ]; then
+    case "$(readlink -f "$prog")" in
+        "$CF_BUILD"/*) prog=$(cf_dos_path "$prog") ;;
+    esac
+fi
 # Wine's system processes (services, explorer) start with the first program
 # and live as long as the server; given our stdout they would hold CTest's
 # pipe open until the server ends. So the program writes to files, and we
