@@ -20,7 +20,6 @@ const wchar_t kSystemRootToken[] = L"%SystemRoot%\\";
 const wchar_t kDot[] = L".";
 const wchar_t kDotDot[] = L"..";
 
-const UINT kProbeErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 const DWORD kLogSizeLimit = 0x100000;
 const uint32_t kTailBytes = 10;
 const FILEOP_FLAGS kSilentShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
@@ -153,7 +152,7 @@ int GetPathKind(const wchar_t* path)
 {
     DWORD attributes;
     {
-        cf::ScopedErrorMode quiet(kProbeErrorMode);
+        cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
         attributes = ::GetFileAttributesW(path);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES)
