@@ -229,13 +229,18 @@ bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length)
     DWORD low = ::GetFileSize(file.Get(), &high);
     // A file past 4 GiB counts as too large whatever its low word says.
     if (low > kLogSizeLimit || high != 0) {
+        low = 0;
         ::SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
         ::SetEndOfFile(file.Get());
     } else {
         ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     }
-    DWORD written = 0;
-    ::WriteFile(file.Get(), data, length, &written, nullptr);
+    // A record cut short (a full disk) is taken back: the log holds whole
+    // records only.
+    if (!WriteAll(file.Get(), data, length)) {
+        ::SetFilePointer(file.Get(), static_cast<LONG>(low), nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file.Get());
+    }
     return true;
 }
 
