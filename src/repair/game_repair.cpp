@@ -58,22 +58,28 @@ HANDLE CreateModuleFile(const wchar_t* path)
     return file;
 }
 
-// The whole module, flushed, or nothing: a partial file never stays behind
-// (unless the process ends during the write).
+// The whole module or nothing: a partial file never stays behind (unless
+// the process ends during the write).
 bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
 {
     DWORD written = 0;
-    bool ok;
+    BOOL ok;
     {
         cf::UniqueFile file(CreateModuleFile(path));
         if (!file)
             return false;
-        ok = WriteFile(file.Get(), bytes.data, bytes.size, &written, nullptr) && written == bytes.size &&
-             FlushFileBuffers(file.Get());
+        ok = WriteFile(file.Get(), bytes.data, bytes.size, &written, nullptr);
     }
-    if (!ok)
-        DeleteFileW(path);
-    return ok;
+    if (ok && written == bytes.size)
+        return true;
+    DeleteFileW(path);
+    return false;
+}
+
+bool FlushFile(const std::wstring& path)
+{
+    cf::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && FlushFileBuffers(file.Get());
 }
 
 // Copies `from` to a new `to` and flushes it; on failure `to` may be partial.
@@ -102,7 +108,8 @@ bool CopyFlushed(const std::wstring& from, const std::wstring& to)
 
 // A backup is the whole old module or absent, even when the run is killed:
 // it is copied under the work name and takes the backup's name only when
-// complete. The first backup ever made is kept, never replaced.
+// complete and on the disk. The first backup ever made is kept for good,
+// never replaced.
 void KeepFirstBackup(const std::wstring& dll, const std::wstring& backup, const std::wstring& work)
 {
     if (GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -123,9 +130,13 @@ bool WriteCleanCopy(const ModuleBytes& bytes, const std::wstring& work, const st
     return false;
 }
 
+// The move waits for the boot, so the clean copy must be on the disk first.
+// A clean copy renamed over the module at once is not flushed: should a
+// crash spoil it, the backup stands and the next run repairs it again.
 void ScheduleReplacement(const std::wstring& temp, const std::wstring& dll)
 {
-    if (MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (FlushFile(temp) &&
+        MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         RestartRequired = 1;
 }
 
