@@ -139,7 +139,8 @@ TEST_F(GameRepairTest, RefusedBootMoveOffersNoRestart)
     ASSERT_TRUE(DeleteFileW(game.File(L"cshell.dll").c_str()));  // an absent shell module waits for the boot
     // The system adds to the boot-time list only when it is a string list.
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", &key));
     RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
     RegCloseKey(key);
     ASSERT_FALSE(MoveFileExW(game.File(L"rs.dll").c_str(), game.File(L"cshell.dll").c_str(),
@@ -268,8 +269,13 @@ TEST_F(GameRepairTest, RunEndedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishe
     cftest::ImportHook moveEx("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(CutMoveFileExW));
     cftest::ImportHook remove("kernel32.dll", "DeleteFileW", reinterpret_cast<void*>(CutDeleteFileW));
     cftest::ImportHook flush("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(CutFlushFileBuffers));
-    g_createHook = &create, g_writeHook = &write, g_copyHook = &copy, g_moveHook = &move;
-    g_moveExHook = &moveEx, g_deleteHook = &remove, g_flushHook = &flush;
+    g_createHook = &create;
+    g_writeHook = &write;
+    g_copyHook = &copy;
+    g_moveHook = &move;
+    g_moveExHook = &moveEx;
+    g_deleteHook = &remove;
+    g_flushHook = &flush;
     ASSERT_TRUE(create.Installed() && write.Installed() && moveEx.Installed() && remove.Installed());
     gametest::PendingMoves keep;
 
@@ -312,7 +318,7 @@ TEST_F(GameRepairTest, RunEndedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishe
         if (HasFailure())
             break;
     }
-    EXPECT_GT(total, 40);  // every module was written, flushed and renamed
+    EXPECT_GT(total, 40);  // every module was backed up, written and renamed
 }
 
 TEST_F(GameRepairTest, BrokenStoreLeavesEveryModuleAlone)
