@@ -41,7 +41,6 @@ const char kStaleAutorunLabel[] = "empty autorun fixed\t";
 
 const wchar_t kFileFxResult[] = L"异常文件修复";
 
-const UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 const DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 template <size_t N>
@@ -62,7 +61,7 @@ cf::UniqueFind ListRoot(const std::wstring& root, WIN32_FIND_DATAW& data)
 {
     cf::UniqueFind find;
     const std::wstring pattern = root + kAllEntries;
-    cf::ScopedErrorMode quiet(kQuietErrorMode);
+    cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
     find.Reset(FindFirstFileW(pattern.c_str(), &data));
     return find;
 }
@@ -193,7 +192,7 @@ int RemoveStaleAutorun()
     for (const std::wstring& root : ReadDriveList()) {
         const std::wstring file = root + kAutorunInf;
         {
-            cf::ScopedErrorMode quiet(kQuietErrorMode);
+            cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
             cf::UniqueFile probe(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                              OPEN_EXISTING, 0, nullptr));
             if (!probe)

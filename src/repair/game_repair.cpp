@@ -4,7 +4,10 @@
 #include "log/scan_log.h"
 #include "repair/module.h"
 #include "repair/muicache.h"
+#include "support/file_ops.h"
 #include "support/unique.h"
+
+#include <vector>
 
 namespace {
 
@@ -15,13 +18,8 @@ const wchar_t kStoreType[] = L"bin";
 const WORD kStoreLanguage = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);  // 2052
 const char kRepairedLabel[] = "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\t";  // 修复CrossFile文件
 const char kLineEnd[] = "\r\n";
-
-bool ProbeFile(const std::wstring& path)
-{
-    cf::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-    return file.IsValid();
-}
+const wchar_t kWorkSuffix[] = L".part";
+const DWORD kCopyChunk = 1 << 20;
 
 // A locked view of one module of the store; empty when it is missing or
 // unreadable.
@@ -50,8 +48,8 @@ ModuleBytes LoadModuleBytes(WORD resourceId, HMODULE store)
 
 // Creates the file, or truncates it when it exists. Wine truncates even a
 // file it has just created, and ext4 then writes a truncated file out as it
-// is closed, which stalls the delete of the old module that follows; so a new
-// file is made with CREATE_NEW and only a file already there is truncated.
+// is closed, which stalls the step that follows; so a new file is made with
+// CREATE_NEW and only a file already there is truncated.
 HANDLE CreateModuleFile(const wchar_t* path)
 {
     HANDLE file = CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -60,7 +58,8 @@ HANDLE CreateModuleFile(const wchar_t* path)
     return file;
 }
 
-// The whole module or nothing: a partial file never stays behind.
+// The whole module or nothing: a partial file never stays behind (unless
+// the process ends during the write).
 bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
 {
     DWORD written = 0;
@@ -77,10 +76,81 @@ bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
     return false;
 }
 
+bool FlushFile(const std::wstring& path)
+{
+    cf::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && FlushFileBuffers(file.Get());
+}
+
+// Copies `from` to a new `to` and flushes it; on failure `to` may be partial.
+// Not CopyFileW: its copy would take the module's attributes, and a read-only
+// work file could then be neither flushed nor replaced.
+bool CopyFlushed(const std::wstring& from, const std::wstring& to)
+{
+    cf::UniqueFile source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source)
+        return false;
+    cf::UniqueFile target(CreateModuleFile(to.c_str()));
+    if (!target)
+        return false;
+    std::vector<char> chunk(kCopyChunk);
+    for (;;) {
+        DWORD got = 0, written = 0;
+        if (!ReadFile(source.Get(), chunk.data(), kCopyChunk, &got, nullptr))
+            return false;
+        if (got == 0)
+            return FlushFileBuffers(target.Get()) != 0;
+        if (!WriteFile(target.Get(), chunk.data(), got, &written, nullptr) || written != got)
+            return false;
+    }
+}
+
+// A backup is the whole old module or absent, even when the run is killed:
+// it is copied under the work name and takes the backup's name only when
+// complete and on the disk. The first backup ever made is kept for good,
+// never replaced.
+void KeepFirstBackup(const std::wstring& dll, const std::wstring& backup, const std::wstring& work)
+{
+    if (GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!CopyFlushed(dll, work) || !MoveFileW(work.c_str(), backup.c_str()))
+        DeleteFileW(work.c_str());
+}
+
+// The clean copy reaches the temporary name whole, by a rename: a boot-time
+// move registered by an earlier run may point at that name, so it is never
+// rewritten in place.
+bool WriteCleanCopy(const ModuleBytes& bytes, const std::wstring& work, const std::wstring& temp)
+{
+    if (WriteModuleFile(bytes, work.c_str()) &&
+        MoveFileExW(work.c_str(), temp.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileW(work.c_str());
+    return false;
+}
+
+// The move waits for the boot, so the clean copy must be on the disk first.
+// A clean copy renamed over the module at once is not flushed: should a
+// crash spoil it, the backup stands and the next run repairs it again.
 void ScheduleReplacement(const std::wstring& temp, const std::wstring& dll)
 {
-    MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
-    RestartRequired = 1;
+    if (FlushFile(temp) &&
+        MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+        RestartRequired = 1;
+}
+
+// The clean copy is renamed over the module, never written over it or put
+// there after a delete, so the module is the old one or the clean one at
+// every moment. One that cannot be renamed over (in use, protected) and an
+// absent shell module are replaced at the next boot.
+void PutCleanCopyInPlace(const std::wstring& temp, const std::wstring& dll, ReplacementMode mode)
+{
+    const bool present = GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool replaced = present ? MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
+                                  : mode == CopyThenSchedule && MoveFileW(temp.c_str(), dll.c_str());
+    if (!replaced)
+        ScheduleReplacement(temp, dll);
 }
 
 void AppendRepairedLine(const std::wstring& dll)
@@ -119,22 +189,15 @@ void RestoreModule(const std::wstring& folder, const GameModuleEntry& entry, HMO
     const std::wstring dll = folder + entry.moduleFile;
     const std::wstring backup = folder + entry.backupFile;
     const std::wstring temp = folder + entry.tempFile;
+    const std::wstring work = temp + kWorkSuffix;
 
     // The clean copy is complete on disk before the module is touched, so a
     // broken store or a failed write leaves the module as it was.
     ModuleBytes bytes = LoadModuleBytes(entry.resourceId, store);
     if (bytes.data) {
-        // Only the first backup ever made is kept.
-        CopyFileW(dll.c_str(), backup.c_str(), TRUE);
-        if (WriteModuleFile(bytes, temp.c_str())) {
-            if (DeleteFileW(dll.c_str())) {
-                if (!MoveFileW(temp.c_str(), dll.c_str()))
-                    ScheduleReplacement(temp, dll);
-            } else if (entry.mode == ScheduleOnly || !CopyFileW(temp.c_str(), dll.c_str(), FALSE)) {
-                // In use, protected or absent: the boot-time move finishes it.
-                ScheduleReplacement(temp, dll);
-            }
-        }
+        KeepFirstBackup(dll, backup, work);
+        if (WriteCleanCopy(bytes, work, temp))
+            PutCleanCopyInPlace(temp, dll, entry.mode);
     }
     AppendRepairedLine(dll);
 }
@@ -162,8 +225,12 @@ void LocateGameFolder(const GameRepairHooks* hooks)
         if (!ReadMuiCacheFolder(key.Get(), index, folder))
             continue;
         bool found = false;
-        for (const wchar_t* launcher : kLaunchers)
-            found = ProbeFile(folder + launcher) || found;  // both probes always run
+        {
+            // An entry on an empty removable drive must not raise "no disk" boxes.
+            cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
+            for (const wchar_t* launcher : kLaunchers)
+                found = FileCanBeOpened((folder + launcher).c_str()) || found;  // both probes always run
+        }
         if (!found)
             continue;
         if (hooks->confirm(hooks->context) == IDYES)

@@ -21,7 +21,6 @@ const wchar_t kSystemRootToken[] = L"%SystemRoot%\\";
 const wchar_t kDot[] = L".";
 const wchar_t kDotDot[] = L"..";
 
-const UINT kProbeErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 const DWORD kLogSizeLimit = 0x100000;
 const uint32_t kTailBytes = 10;
 const FILEOP_FLAGS kSilentShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
@@ -156,7 +155,7 @@ int GetPathKind(const wchar_t* path)
 {
     DWORD attributes;
     {
-        cf::ScopedErrorMode quiet(kProbeErrorMode);
+        cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
         attributes = ::GetFileAttributesW(path);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES)
@@ -233,13 +232,18 @@ bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length)
     DWORD low = ::GetFileSize(file.Get(), &high);
     // A file past 4 GiB counts as too large whatever its low word says.
     if (low > kLogSizeLimit || high != 0) {
+        low = 0;
         ::SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
         ::SetEndOfFile(file.Get());
     } else {
         ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     }
-    DWORD written = 0;
-    ::WriteFile(file.Get(), data, length, &written, nullptr);
+    // A record cut short (a full disk) is taken back: the log holds whole
+    // records only.
+    if (!WriteAll(file.Get(), data, length)) {
+        ::SetFilePointer(file.Get(), static_cast<LONG>(low), nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file.Get());
+    }
     return true;
 }
 

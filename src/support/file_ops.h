@@ -25,7 +25,8 @@ bool FreeFileBuffer(void* buffer);
 
 bool AppendToFile(const wchar_t* path, const void* data, uint32_t length);
 bool AppendToFileFlushed(const wchar_t* path, const void* data, uint32_t length);
-// Empties a file larger than 1 MiB before appending, so a log stays bounded.
+// Empties a file larger than 1 MiB before appending, so a log stays bounded;
+// a record that cannot be written whole is taken back out.
 bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length);
 
 uint32_t ComputeXorChecksum(const void* data, size_t length);

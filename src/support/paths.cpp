@@ -25,7 +25,6 @@ const wchar_t kFileScheme[] = L"file://";
 
 const int kIsOsOrdinal = 437;
 const DWORD kOsWow6432 = 30;
-const UINT kProbeErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 
 enum FolderSource { WindowsFolder, SystemFolder, ProgramFilesFolder, CommonFilesFolder, TempFolder };
 
@@ -126,7 +125,7 @@ wchar_t* ExpandWithTable(const wchar_t* text, wchar_t* scratch, const PrefixEntr
 
 bool ProbeFile(const wchar_t* path)
 {
-    cf::ScopedErrorMode errorMode(kProbeErrorMode);
+    cf::ScopedErrorMode errorMode(cf::kQuietErrorMode);
     DWORD attributes = GetFileAttributesW(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -111,6 +111,10 @@ using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueGdiObject = UniqueResource<GdiTraits>;  // fonts, bitmaps, brushes, pens
 using UniqueDc = UniqueResource<DcTraits>;          // memory DCs from CreateCompatibleDC
 
+// The error mode of file probes: no critical-error or open-file boxes (an
+// empty removable drive).
+const UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+
 // Restores the process error mode on scope exit.
 class ScopedErrorMode {
 public:

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
@@ -6,11 +7,13 @@
 #include <vector>
 
 #include "app/game_fixture.h"
+#include "common/import_hook.h"
 #include "common/test_util.h"
 #include "log/run_state.h"
 #include "log/scan_log.h"
 #include "repair/game_repair.h"
 #include "repair/muicache.h"
+#include "support/unique.h"
 
 using cftest::FileExists;
 using cftest::ReadFileBytes;
@@ -90,7 +93,7 @@ TEST_F(GameRepairTest, AbsentModulesAreCopiedAtOnceExceptTheShellModule)
     RestoreGameModules(game.Path());
 
     EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.dll")));
-    EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.tmp")));  // the copy leaves it
+    EXPECT_FALSE(FileExists(game.File(L"rs.tmp")));  // renamed into place
     EXPECT_FALSE(FileExists(game.File(L"rs.morvex")));
     EXPECT_FALSE(FileExists(game.File(L"cshell.dll")));
     EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
@@ -127,6 +130,195 @@ TEST_F(GameRepairTest, ModulesInUseAreReplacedAtBoot)
     for (size_t i = 1; i < 7; ++i)
         EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
+}
+
+TEST_F(GameRepairTest, RefusedBootMoveOffersNoRestart)
+{
+    gametest::PendingMoves keep;
+    GameFolder game;
+    ASSERT_TRUE(DeleteFileW(game.File(L"cshell.dll").c_str()));  // an absent shell module waits for the boot
+    // The system adds to the boot-time list only when it is a string list.
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager", &key));
+    RegSetValueExW(key, L"PendingFileRenameOperations", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+    RegCloseKey(key);
+    ASSERT_FALSE(MoveFileExW(game.File(L"rs.dll").c_str(), game.File(L"cshell.dll").c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT));
+
+    RestoreGameModules(game.Path());
+    EXPECT_EQ(0, RestartRequired);
+    EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
+}
+
+// Ends a restoration at its n-th change to the disk, as the stop button, a
+// close or a kill ends the worker: a write or copy under way keeps half its
+// bytes, and nothing changes after it.
+struct Cut {
+    enum Step { Pass, Here, Dead };
+    static bool armed;
+    static int at;  // 0: count the changes, cut none
+    static int steps;
+    static Step Next()
+    {
+        if (!armed)
+            return Pass;
+        if (at && steps >= at)
+            return Dead;
+        return ++steps == at ? Here : Pass;
+    }
+    static BOOL Refuse()
+    {
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return FALSE;
+    }
+};
+bool Cut::armed = false;
+int Cut::at = 0;
+int Cut::steps = 0;
+
+cftest::ImportHook* g_createHook;
+cftest::ImportHook* g_writeHook;
+cftest::ImportHook* g_copyHook;
+
+HANDLE WINAPI CutCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    const bool changes = disposition != OPEN_EXISTING || (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA));
+    if (changes && Cut::Next() != Cut::Pass) {
+        Cut::Refuse();
+        return INVALID_HANDLE_VALUE;
+    }
+    return g_createHook->Original<decltype(&CreateFileW)>()(name, access, share, security, disposition, flags,
+                                                           templateFile);
+}
+
+BOOL WINAPI CutWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    const Cut::Step step = Cut::Next();
+    if (step == Cut::Pass || step == Cut::Here) {
+        BOOL ok = g_writeHook->Original<decltype(&WriteFile)>()(file, data, step == Cut::Here ? size / 2 : size,
+                                                                written, overlapped);
+        if (step == Cut::Pass)
+            return ok;
+    }
+    return Cut::Refuse();
+}
+
+BOOL WINAPI CutCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
+{
+    const Cut::Step step = Cut::Next();
+    if (step == Cut::Pass)
+        return g_copyHook->Original<decltype(&CopyFileW)>()(from, to, failIfExists);
+    if (step == Cut::Here && !(failIfExists && FileExists(to)) && FileExists(from)) {
+        const std::string bytes = ReadFileBytes(from);
+        Cut::armed = false;
+        cftest::WriteFileBytes(to, bytes.substr(0, bytes.size() / 2));
+        Cut::armed = true;
+    }
+    return Cut::Refuse();
+}
+
+cftest::ImportHook* g_moveHook;
+cftest::ImportHook* g_moveExHook;
+cftest::ImportHook* g_deleteHook;
+cftest::ImportHook* g_flushHook;
+
+BOOL WINAPI CutMoveFileW(LPCWSTR from, LPCWSTR to)
+{
+    return Cut::Next() == Cut::Pass ? g_moveHook->Original<decltype(&MoveFileW)>()(from, to) : Cut::Refuse();
+}
+
+BOOL WINAPI CutMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    return Cut::Next() == Cut::Pass ? g_moveExHook->Original<decltype(&MoveFileExW)>()(from, to, flags)
+                                    : Cut::Refuse();
+}
+
+BOOL WINAPI CutDeleteFileW(LPCWSTR path)
+{
+    return Cut::Next() == Cut::Pass ? g_deleteHook->Original<decltype(&DeleteFileW)>()(path) : Cut::Refuse();
+}
+
+BOOL WINAPI CutFlushFileBuffers(HANDLE file)
+{
+    return Cut::Next() == Cut::Pass ? g_flushHook->Original<decltype(&FlushFileBuffers)>()(file) : Cut::Refuse();
+}
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+        if (data.cFileName[0] != L'.')
+            names.push_back(data.cFileName);
+    }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return names;
+}
+
+TEST_F(GameRepairTest, RunEndedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishes)
+{
+    cftest::ImportHook create("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(CutCreateFileW));
+    cftest::ImportHook write("kernel32.dll", "WriteFile", reinterpret_cast<void*>(CutWriteFile));
+    cftest::ImportHook copy("kernel32.dll", "CopyFileW", reinterpret_cast<void*>(CutCopyFileW));
+    cftest::ImportHook move("kernel32.dll", "MoveFileW", reinterpret_cast<void*>(CutMoveFileW));
+    cftest::ImportHook moveEx("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(CutMoveFileExW));
+    cftest::ImportHook remove("kernel32.dll", "DeleteFileW", reinterpret_cast<void*>(CutDeleteFileW));
+    cftest::ImportHook flush("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(CutFlushFileBuffers));
+    g_createHook = &create;
+    g_writeHook = &write;
+    g_copyHook = &copy;
+    g_moveHook = &move;
+    g_moveExHook = &moveEx;
+    g_deleteHook = &remove;
+    g_flushHook = &flush;
+    ASSERT_TRUE(create.Installed() && write.Installed() && moveEx.Installed() && remove.Installed());
+    gametest::PendingMoves keep;
+
+    // rs.dll is held, so its replacement takes the boot-time path. The first
+    // round counts the changes; each later one ends the run at one of them.
+    int total = 0;
+    for (int at = 0; at <= total; ++at) {
+        SCOPED_TRACE(at);
+        GameFolder game;
+        {
+            cf::UniqueFile held(CreateFileW(game.File(L"rs.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                            nullptr));
+            ASSERT_TRUE(held.IsValid());
+            RestartRequired = 0;
+            Cut::at = at, Cut::steps = 0, Cut::armed = true;
+            RestoreGameModules(game.Path());
+            Cut::armed = false;
+        }
+        const bool rsPending = gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll"));
+        EXPECT_EQ(rsPending ? 1 : 0, RestartRequired);
+        for (size_t i = 0; i < 8; ++i) {
+            const std::string old = gametest::DamagedModule(i), clean = gametest::ExpectedModule(i);
+            const std::wstring dll = game.File(kModuleNames[i]), tmp = game.File(Tmp(i));
+            const std::string module = ReadFileBytes(dll);
+            EXPECT_TRUE(module == old || module == clean) << i << ": " << module.size() << " bytes";
+            EXPECT_TRUE(!FileExists(game.File(Backup(i))) || ReadFileBytes(game.File(Backup(i))) == old) << i;
+            EXPECT_TRUE(!FileExists(tmp) || ReadFileBytes(tmp) == clean) << i;
+        }
+        if (at == 0) {
+            total = Cut::steps;
+            continue;
+        }
+
+        RestoreGameModules(game.Path());
+        for (size_t i = 0; i < 8; ++i) {
+            EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+            EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(Backup(i)))) << i;
+        }
+        EXPECT_EQ(17u, FolderNames(game.Path()).size());  // the launcher, the modules, their backups
+        if (HasFailure())
+            break;
+    }
+    EXPECT_GT(total, 40);  // every module was backed up, written and renamed
 }
 
 TEST_F(GameRepairTest, BrokenStoreLeavesEveryModuleAlone)
@@ -252,6 +444,42 @@ TEST_F(LocateTest, OffersTheLowerCasedFolderOfALauncher)
     ASSERT_EQ(1u, calls.restored.size());
     EXPECT_EQ(game.Lower(), calls.restored[0]);
     EXPECT_NE(game.Path(), calls.restored[0]);  // the scratch path has capitals
+}
+
+cftest::ImportHook* g_probeHook;
+std::vector<std::pair<std::wstring, UINT>> g_probeModes;  // launcher path, error mode
+
+HANDLE WINAPI RecordModeCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (StrStrIW(name, L"crossfire.exe")) {
+        const UINT mode = SetErrorMode(0);
+        SetErrorMode(mode);
+        g_probeModes.emplace_back(name, mode);
+    }
+    return g_probeHook->Original<decltype(&CreateFileW)>()(name, access, share, security, disposition, flags,
+                                                          templateFile);
+}
+
+TEST_F(LocateTest, LauncherProbesShowNoSystemErrorBoxesAndRestoreTheMode)
+{
+    GameFolder none(L"None\\", nullptr);
+    gametest::MuiCacheEntry entry(none.File(L"crossfire.exe"));
+    cftest::ImportHook hook("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(RecordModeCreateFileW));
+    ASSERT_TRUE(hook.Installed());
+    g_probeHook = &hook;
+    g_probeModes.clear();
+    const UINT before = SetErrorMode(0);
+    Locate();
+    const UINT after = SetErrorMode(before);
+    EXPECT_EQ(0u, after);
+    int ours = 0;
+    for (const auto& probe : g_probeModes) {
+        ours += probe.first == none.Lower() + L"crossfire.exe" || probe.first == none.Lower() + L"launchcrossfire.exe";
+        EXPECT_EQ(static_cast<UINT>(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX), probe.second)
+            << cftest::Narrow(probe.first);
+    }
+    EXPECT_EQ(2, ours);
 }
 
 TEST_F(LocateTest, EitherLauncherQualifiesAndNoneDoesNot)

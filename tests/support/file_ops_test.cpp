@@ -1,6 +1,7 @@
 #include "support/file_ops.h"
 #include "support/unique.h"
 
+#include "common/import_hook.h"
 #include "common/test_util.h"
 
 #include <gtest/gtest.h>
@@ -200,6 +201,30 @@ TEST(Append, LogFileIsEmptiedOnlyPastOneMebibyte)
 
     EXPECT_TRUE(AppendToLogFile((dir / L"fresh.log").c_str(), "x", 1));
     EXPECT_EQ(ReadFileBytes(dir / L"fresh.log"), "x");
+}
+
+cftest::ImportHook* g_writeHook;
+
+// A disk that fills up in the middle of a write.
+BOOL WINAPI HalfWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    g_writeHook->Original<decltype(&WriteFile)>()(file, data, size / 2, written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST(Append, LogRecordCutShortIsTakenBack)
+{
+    ScratchDir dir;
+    std::wstring file = dir / L"full.log";
+    ASSERT_TRUE(WriteFileBytes(file, "old record\r\n"));
+    {
+        cftest::ImportHook hook("kernel32.dll", "WriteFile", reinterpret_cast<void*>(HalfWriteFile));
+        ASSERT_TRUE(hook.Installed());
+        g_writeHook = &hook;
+        EXPECT_TRUE(AppendToLogFile(file.c_str(), "new record\r\n", 12));
+    }
+    EXPECT_EQ(ReadFileBytes(file), "old record\r\n");
 }
 
 // A file past 4 GiB whose low size word is small is still far too large.

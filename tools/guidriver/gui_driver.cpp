@@ -82,6 +82,17 @@ bool WaitForWindowGone(HWND window, DWORD timeoutMs)
     return true;
 }
 
+void PrintLine(const std::wstring& text)
+{
+    std::wstring line = text + L"\n";
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr,
+                                   nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &bytes[0], size, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
 std::wstring ControlText(HWND dialog, int id)
 {
     HWND control = GetDlgItem(dialog, id);

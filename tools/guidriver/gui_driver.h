@@ -25,6 +25,10 @@ int CountTopWindows(const wchar_t* title, DWORD processId = 0);
 // Any visible top-level window of the process.
 HWND FindProcessWindow(DWORD processId);
 
+// Writes the text and a line end to standard output as UTF-8 (the
+// command-line fronts' results, read by scripts).
+void PrintLine(const std::wstring& text);
+
 std::wstring ControlText(HWND dialog, int id);
 bool WaitForControlText(HWND dialog, int id, const wchar_t* text, DWORD timeoutMs);
 

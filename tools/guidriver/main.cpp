@@ -13,17 +13,6 @@
 
 namespace {
 
-void Print(const std::wstring& text)
-{
-    std::wstring line = text + L"\n";
-    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), &bytes[0], size, nullptr, nullptr);
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
 // A first start in a fresh prefix can take minutes.
 const DWORD kScriptPatienceMs = 600000;
 
@@ -31,12 +20,12 @@ int Repair(bool consent)
 {
     cfdrive::RunOutcome outcome;
     if (!cfdrive::RunOneRepair(0, consent ? IDYES : IDNO, IDNO, IDCANCEL, outcome, kScriptPatienceMs)) {
-        Print(L"guidriver: the run did not finish in time");
+        cfdrive::PrintLine(L"guidriver: the run did not finish in time");
         return 1;
     }
     if (outcome.restartOffered)
-        Print(L"restart offered (answered No)");
-    Print(outcome.resultText);
+        cfdrive::PrintLine(L"restart offered (answered No)");
+    cfdrive::PrintLine(outcome.resultText);
     return 0;
 }
 
@@ -77,7 +66,7 @@ int StartTime(const wchar_t* exe)
     CloseHandle(process.hProcess);
     if (!window)
         return 1;
-    Print(std::to_wstring((now.QuadPart - begin.QuadPart) * 1000 / frequency.QuadPart));
+    cfdrive::PrintLine(std::to_wstring((now.QuadPart - begin.QuadPart) * 1000 / frequency.QuadPart));
     return 0;
 }
 
@@ -91,6 +80,6 @@ int wmain(int argc, wchar_t** argv)
         return Close();
     if (argc >= 3 && lstrcmpW(argv[1], L"starttime") == 0)
         return StartTime(argv[2]);
-    Print(L"usage: guidriver repair [yes|no] | close | starttime EXE");
+    cfdrive::PrintLine(L"usage: guidriver repair [yes|no] | close | starttime EXE");
     return 2;
 }

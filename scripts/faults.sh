@@ -1,0 +1,411 @@
+#!/usr/bin/env bash
+# Fault injection (figures, not a test): the real CFRepair.exe, carrying
+# large modules, repairs a game folder while it is ended at many points
+# between the consent and the end (stop button, Esc or the close box,
+# TerminateProcess), on a full disk, in a read-only folder and with a broken
+# module store. After every run it checks what stands, and at the end it
+# prints the figures per kind of fault.
+#   scripts/faults.sh [--arch i686|x86_64] [--points N] [--rev REV]...
+#     --points N   ending points per way of ending (default 17, so 51 in all)
+#     --rev REV    also measure the exe built from commit REV (for example
+#                  the one before a mend), with the same modules and checks
+# Work tree: build/faults-<arch> (large modules, a build of the product with
+# them, a private Wine prefix whose Z: is that folder and whose D: is the
+# game drive). Takes some minutes; the first call also builds.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+args=("$@")
+arch=i686 points=17 revs=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --arch) arch=$2; shift 2 ;;
+        --points) points=$2; shift 2 ;;
+        --rev) revs+=("$2"); shift 2 ;;
+        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+        *) echo "faults.sh: unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+
+# A size-limited tmpfs as the game's drive and a read-only game folder need
+# mounts of our own; the Wine server and every Wine program of the prefix
+# must see them, so the whole script runs in that mount namespace.
+if [ -z "${CF_FAULTS_NS:-}" ]; then
+    if why=$(unshare -U -m -r --propagation private true 2>&1); then
+        exec env CF_FAULTS_NS=yes unshare -U -m -r --propagation private bash "$0" "${args[@]}"
+    fi
+    echo "faults.sh: no mount namespace of our own (unshare -U -m -r: $why);"
+    echo "faults.sh: the game drive stays on the build disk, without the full-disk and read-only runs."
+    CF_FAULTS_NS=no
+fi
+
+F=$top/build/faults-$arch
+mkdir -p "$F"
+mods=(rs.dll fmodex.dll atl80.dll LTMsg.dll miniobject.dll SndDrv.dll msvcr71.dll cshell.dll)
+sizes=(160 16 8 8 16 8 8 96)  # MiB; an rs.dll of 160 MiB was seen cut short in the field
+old_total=0
+for s in "${sizes[@]}"; do old_total=$((old_total + s)); done
+
+# 1. The stand-in modules of the normal build, padded to those sizes, are
+#    the clean store; the "old" modules have other bytes and lengths.
+normal=$top/build/$arch
+cmake -S "$top" -B "$normal" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$normal" -j2 --target $(for m in "${mods[@]}"; do printf 'standin_%s ' "${m%.dll}"; done) >/dev/null
+mkdir -p "$F/modules" "$F/old"
+for i in "${!mods[@]}"; do
+    m=${mods[$i]} bytes=$((sizes[i] << 20))
+    if [ "$(stat -c %s "$F/modules/$m" 2>/dev/null)" != "$bytes" ]; then
+        s=$(stat -c %s "$normal/standin-modules/$m")
+        { cat "$normal/standin-modules/$m"; head -c $((bytes - s)) /dev/zero | tr '\0' p; } > "$F/modules/$m"
+    fi
+    if [ "$(stat -c %s "$F/old/$m" 2>/dev/null)" != $((bytes - 4096)) ]; then
+        { printf 'old %s\r\n' "$m"; head -c "$bytes" /dev/zero | tr '\0' o; } | head -c $((bytes - 4096)) \
+            > "$F/old/$m"
+    fi
+done
+
+# 2. The product built with them (into a dist folder of its own: dist/
+#    holds the shipped exe), and the same from each --rev.
+build_exe() {  # SOURCE BUILD TARGETS...
+    local src=$1 dir=$2
+    shift 2
+    cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DGAME_MODULES_DIR="$F/modules" -DCF_DIST_DIR="$dir/dist" >/dev/null
+    cmake --build "$dir" -j2 --target "$@" >/dev/null
+}
+echo "faults.sh: the product with $old_total MiB of modules, built in $F/build"
+build_exe "$top" "$F/build" CFRepair faultkit
+labels=("$(git -C "$top" rev-parse --short HEAD)")
+[ -z "$(git -C "$top" status --porcelain -- src)" ] || labels=("${labels[0]}+")
+exes=(build/bin/CFRepair.exe)
+for rev in "${revs[@]}"; do
+    short=$(git -C "$top" rev-parse --short "$rev")
+    if [ ! -f "$F/rev-$short/src/CMakeLists.txt" ]; then
+        mkdir -p "$F/rev-$short/src"
+        git -C "$top" archive "$short" | tar -x -C "$F/rev-$short/src"
+    fi
+    echo "faults.sh: the product of $short, built in $F/rev-$short/build"
+    build_exe "$F/rev-$short/src" "$F/rev-$short/build" CFRepair
+    labels+=("$short") exes+=("rev-$short/build/bin/CFRepair.exe")
+done
+
+# A broken store: fmodex.dll (234) renumbered to the unused id 233, so it is
+# missing, and cshell.dll (238) given the length 0.
+break_store() {  # EXE
+    python3 - "$1" <<'PY'
+import struct, sys
+path = sys.argv[1]
+d = bytearray(open(path, 'rb').read())
+pe = struct.unpack_from('<I', d, 0x3c)[0]
+sections, optional = struct.unpack_from('<H', d, pe + 6)[0], struct.unpack_from('<H', d, pe + 20)[0]
+opt = pe + 24
+directory = opt + (96 if struct.unpack_from('<H', d, opt)[0] == 0x10b else 112) + 2 * 8
+rsrc = struct.unpack_from('<I', d, directory)[0]
+table = [struct.unpack_from('<IIII', d, opt + optional + i * 40 + 8) for i in range(sections)]
+def offset(rva):
+    return next(rva - va + raw for size, va, rawsize, raw in table if va <= rva < va + max(size, rawsize))
+base = offset(rsrc)
+def entries(at):
+    named, ids = struct.unpack_from('<HH', d, at + 12)
+    return [(at + 16 + i * 8,) + struct.unpack_from('<II', d, at + 16 + i * 8) for i in range(named + ids)]
+for _, name, target in entries(base):
+    if name & 0x80000000:
+        at = base + (name & 0x7fffffff)
+        length = struct.unpack_from('<H', d, at)[0]
+        if d[at + 2:at + 2 + 2 * length].decode('utf-16le').upper() == 'BIN':
+            for place, ident, sub in entries(base + (target & 0x7fffffff)):
+                if ident == 234:
+                    struct.pack_into('<I', d, place, 233)
+                if ident == 238:
+                    language = entries(base + (sub & 0x7fffffff))[0][2]
+                    struct.pack_into('<I', d, base + language + 4, 0)
+open(path, 'wb').write(d)
+PY
+}
+
+# 3. A private prefix: Z: is $F, D: the game drive.
+. "$top/cmake/wine-env.sh"
+cf_wine_env "$F" "$arch"
+cf_prefix_ready
+mkdir -p "$F/d"
+ln -sfn "$F/d" "$WINEPREFIX/dosdevices/d:"
+kit() { timeout 300 env LC_ALL=zh_CN.UTF-8 "$CF_WINE" 'Z:\build\tools-bin\faultkit.exe' "$@" | tr -d '\r'; }
+n=90
+while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=":$n"
+cleanup() {
+    "$CF_WINESERVER" -k >/dev/null 2>&1 || true
+    kill "$xvfb" 2>/dev/null || true
+    if [ "$CF_FAULTS_NS" = yes ]; then umount "$F/d" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+setsid "$CF_WINESERVER" -p60 </dev/null >/dev/null 2>&1 &
+if [ ! -f "$F/.muicache" ]; then
+    cf_wine reg add 'HKCR\Local Settings\Software\Microsoft\Windows\Shell\MuiCache' \
+        /v 'D:\Games\CrossFire\crossfire.exe' /d CrossFire /f >/dev/null 2>&1
+    touch "$F/.muicache"
+fi
+
+G=$F/d/Games/CrossFire
+log=$WINEPREFIX/drive_c/ProgramData/taveloTools/Tools.log
+
+mount_drive() {  # MiB: a tmpfs of that size becomes the game drive
+    [ "$CF_FAULTS_NS" = yes ] || return 0
+    umount "$F/d" 2>/dev/null || true
+    mount -t tmpfs -o "size=$1m" cfgame "$F/d"
+}
+
+fresh_game() {
+    rm -rf "$G"
+    mkdir -p "$G"
+    printf 'MZ launcher' > "$G/crossfire.exe"
+    cp "$F/old/"*.dll "$G/"
+}
+
+# One run of Z:\EXE ended as HOW (none|stop|esc|close|kill) MS ms after the
+# consent; sets out (what faultkit saw) and log_before.
+run_app() {
+    local exe=$1 how=$2 ms=$3 app i
+    kit clearpending >/dev/null
+    log_before=$(stat -c %s "$log" 2>/dev/null || echo 0)
+    env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "Z:\\${exe//\//\\}" >/dev/null 2>&1 &
+    app=$!
+    out=$(kit interrupt "$how" "$ms") || out="faultkit failed: $out"
+    for ((i = 0; i < 600; i++)); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$app" 2>/dev/null; then
+        kill -9 "$app" 2>/dev/null || true
+        out="$out (wine process killed)"
+    fi
+    wait "$app" 2>/dev/null || true
+}
+
+state_of() {  # FILE OLD CLEAN -> absent | old | clean | partial:N
+    if [ ! -e "$1" ]; then echo absent
+    elif cmp -s "$1" "$2"; then echo old
+    elif cmp -s "$1" "$3"; then echo clean
+    else echo "partial:$(stat -c %s "$1")"
+    fi
+}
+
+# What stands after a run. Prints a line per fault; sets bad (files partial
+# or missing), work (work files left for the next run), logstate and summary.
+check_run() {
+    local pending i m s dll bak tmp p key clean=0 backups=0 moves=0
+    pending=$(kit pending | tr 'A-Z' 'a-z')
+    bad=0 work=0
+    for i in "${!mods[@]}"; do
+        m=${mods[$i]} s=${mods[$i]%.dll}
+        key=$(printf '\\??\\d:\\games\\crossfire\\%s.tmp|!\\??\\d:\\games\\crossfire\\%s' "$s" "$m" |
+              tr 'A-Z' 'a-z')
+        p=0
+        if grep -qxF "$key" <<<"$pending"; then p=1 moves=$((moves + 1)); fi
+        dll=$(state_of "$G/$m" "$F/old/$m" "$F/modules/$m")
+        bak=$(state_of "$G/$s.morvex" "$F/old/$m" "$F/modules/$m")
+        tmp=$(state_of "$G/$s.tmp" "$F/old/$m" "$F/modules/$m")
+        case "$dll" in
+            old) ;;
+            clean) clean=$((clean + 1)) ;;
+            absent) if [ "$p" = 0 ] || [ "$tmp" != clean ]; then
+                        echo "  $m absent, no boot-time move of a whole .tmp"; bad=$((bad + 1))
+                    fi ;;
+            *) echo "  $m $dll"; bad=$((bad + 1)) ;;
+        esac
+        case "$bak" in
+            absent) ;;
+            old) backups=$((backups + 1)) ;;
+            *) echo "  $s.morvex $bak"; bad=$((bad + 1)) ;;
+        esac
+        case "$tmp" in absent|clean) ;; *) echo "  $s.tmp $tmp (boot-time move: $p)"; bad=$((bad + 1)) ;; esac
+    done
+    for f in "$G"/*; do
+        case "${f##*/}" in
+            crossfire.exe|*.dll|*.morvex|*.tmp) ;;
+            *.part) work=$((work + 1)) ;;
+            *) echo "  unexpected file ${f##*/}"; bad=$((bad + 1)) ;;
+        esac
+    done
+    logstate=$(python3 - "$log" "$log_before" <<'PY'
+import sys
+try:
+    data = open(sys.argv[1], 'rb').read()
+except FileNotFoundError:
+    data = b''
+before = int(sys.argv[2])
+new = data[before:] if len(data) >= before else data
+separator = b'\r\n' + b'=' * 69 + b'\r\n\r\n'
+if not new:
+    print('none')
+elif new.startswith(b'StartTime:') and new.endswith(separator) and new.count(b'StartTime:') == 1:
+    print('whole')
+else:
+    print('partial')
+PY
+)
+    if [ "$logstate" = partial ]; then echo "  Tools.log: a partial record"; bad=$((bad + 1)); fi
+    summary="$clean clean, $backups backups, $moves boot-time moves, log record: $logstate"
+}
+
+# The next full run after a fault must finish the repair: every module
+# clean, every backup the old module, nothing else left.
+check_finished() {
+    local i m s left
+    finished=1
+    for i in "${!mods[@]}"; do
+        m=${mods[$i]} s=${mods[$i]%.dll}
+        if ! cmp -s "$G/$m" "$F/modules/$m"; then
+            echo "  after the next run: $m $(state_of "$G/$m" "$F/old/$m" "$F/modules/$m")"; finished=0
+        fi
+        if ! cmp -s "$G/$s.morvex" "$F/old/$m"; then
+            echo "  after the next run: $s.morvex $(state_of "$G/$s.morvex" "$F/old/$m" "$F/modules/$m")"; finished=0
+        fi
+    done
+    left=$(ls "$G" | grep -v -e '\.dll$' -e '\.morvex$' -e '^crossfire.exe$' | tr '\n' ' ' || true)
+    if [ -n "$left" ]; then echo "  after the next run: left over: $left"; finished=0; fi
+}
+
+declare -A runs partial works nexts logs hung
+tally() {  # KEY
+    runs[$1]=$(( ${runs[$1]:-0} + 1 ))
+    partial[$1]=$(( ${partial[$1]:-0} + bad ))
+    works[$1]=$(( ${works[$1]:-0} + work ))
+    logs[$1]="${logs[$1]:-} $logstate"
+    case "$out" in *hung*|*"did not end"*|*killed*) hung[$1]=$(( ${hung[$1]:-0} + 1 )) ;; esac
+}
+verdict() { if [ "$bad" = 0 ]; then echo ok; else echo "$bad PARTIAL"; fi; }
+
+big=$((old_total * 3 + 256))
+for e in "${!exes[@]}"; do
+    exe=${exes[$e]} label=${labels[$e]}
+    echo "== $label: Z:\\${exe//\//\\}"
+    mount_drive "$big"
+
+    # The length of an undisturbed run (warm), to spread the points over it:
+    # the median of the last five, the runs after each fault included.
+    lengths=()
+    measure() {
+        [[ "${out%% *}" =~ ^[0-9]+$ ]] || { echo "faults.sh: an undisturbed run did not finish: $out" >&2; exit 1; }
+        lengths+=("${out%% *}")
+        t=$(printf '%s\n' "${lengths[@]}" | tail -n 5 | sort -n |
+            awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
+    }
+    for round in 1 2 3; do
+        fresh_game
+        run_app "$exe" none 0
+        [ "$round" = 1 ] || measure
+    done
+    echo "   an undisturbed run takes about $t ms from the consent to the result dialog"
+
+    # The worker ends MS ms after the consent: the process at once for Esc,
+    # the close box and TerminateProcess; 200 ms after the press for stop.
+    ways=(stop esc kill)
+    total=$((points * ${#ways[@]}))
+    for ((k = 1; k <= total; k++)); do
+        how=${ways[$((k % ${#ways[@]}))]}
+        if [ "$how" = esc ] && [ $(((k / 3) % 2)) = 1 ]; then how=close; fi
+        ms=$((k * t / (total + 1)))
+        fresh_game
+        run_app "$exe" "$how" "$([ "$how" = stop ] && echo $((ms - 200)) || echo "$ms")"
+        check_run > "$F/check.txt"
+        case "$how" in
+            stop) key="$label, ended by the stop button" ;;
+            kill) key="$label, ended by TerminateProcess" ;;
+            *) key="$label, ended by Esc or the close box" ;;
+        esac
+        tally "$key"
+        printf '   %-5s at %4d ms: %-44s %s; %s\n' "$how" "$ms" "${out#* ms: }" "$summary" "$(verdict)"
+        run_app "$exe" none 0
+        measure
+        check_finished >> "$F/check.txt"
+        nexts[$key]=$(( ${nexts[$key]:-0} + finished ))
+        sed 's/^/   /' "$F/check.txt"
+    done
+
+    if [ "$CF_FAULTS_NS" = yes ]; then
+        # A game drive that fills up at points from the first backup to the
+        # last clean copy.
+        for ((k = 0; k < 8; k++)); do
+            free=$((k * (old_total + 160) / 7 + 1))
+            mount_drive $((old_total + free))
+            fresh_game
+            run_app "$exe" none 0
+            check_run > "$F/check.txt"
+            tally "$label, full disk"
+            printf '   full disk, %3d MiB free: %s; %s\n' "$free" "$summary" "$(verdict)"
+            sed 's/^/   /' "$F/check.txt"
+        done
+
+        # A full drive under the scan log: the new record is whole or absent.
+        logdir=${log%/*}
+        mkdir -p "$logdir"
+        mount_drive "$big"
+        for free in 0 64 256 3000; do
+            mount -t tmpfs -o size=64k cflog "$logdir"
+            head -c $((65536 - free)) /dev/zero | tr '\0' L > "$log"
+            fresh_game
+            run_app "$exe" none 0
+            check_run > "$F/check.txt"
+            umount "$logdir"
+            tally "$label, full disk under the scan log"
+            printf '   full disk under the scan log, %4d bytes free: %s; %s\n' "$free" "$summary" "$(verdict)"
+            sed 's/^/   /' "$F/check.txt"
+        done
+
+        # A read-only game folder: nothing may change.
+        mount_drive "$big"
+        for _ in 1 2; do
+            fresh_game
+            mount --bind "$G" "$G"
+            mount -o remount,bind,ro "$G"
+            run_app "$exe" none 0
+            check_run > "$F/check.txt"
+            umount "$G"
+            for m in "${mods[@]}"; do
+                cmp -s "$G/$m" "$F/old/$m" || { echo "  $m changed" >> "$F/check.txt"; bad=$((bad + 1)); }
+            done
+            tally "$label, read-only folder"
+            printf '   read-only folder: %s; %s\n' "$summary" "$(verdict)"
+            sed 's/^/   /' "$F/check.txt"
+        done
+    fi
+
+    # The broken store, undisturbed and ended at a few points.
+    mount_drive "$big"
+    broken=broken-${exe//\//-}
+    if [ ! -f "$F/$broken" ] || [ "$F/$broken" -ot "$F/$exe" ]; then
+        cp "$F/$exe" "$F/$broken"
+        break_store "$F/$broken"
+    fi
+    k=0
+    for how in none kill stop esc kill; do
+        ms=$((k * t / 5))
+        k=$((k + 1))
+        fresh_game
+        run_app "$broken" "$how" "$([ "$how" = stop ] && echo $((ms - 200)) || echo "$ms")"
+        check_run > "$F/check.txt"
+        for m in fmodex.dll cshell.dll; do
+            if ! cmp -s "$G/$m" "$F/old/$m"; then
+                echo "  $m changed with no clean copy in the store" >> "$F/check.txt"
+                bad=$((bad + 1))
+            fi
+        done
+        tally "$label, broken store"
+        printf '   broken store, %-5s at %4d ms: %s; %s\n' "$how" "$ms" "$summary" "$(verdict)"
+        sed 's/^/   /' "$F/check.txt"
+    done
+done
+
+echo
+echo "== figures (partial: a module, backup, .tmp or scan-log record that is neither absent nor whole,"
+echo "   or a module gone without a boot-time move)"
+while IFS= read -r key; do
+    whole=$(tr ' ' '\n' <<<"${logs[$key]}" | grep -c '^whole$' || true)
+    none=$(tr ' ' '\n' <<<"${logs[$key]}" | grep -c '^none$' || true)
+    line="$key: ${runs[$key]} runs, ${partial[$key]} partial files; Tools.log: $whole whole records, $none none"
+    [ -n "${nexts[$key]:-}" ] && line="$line; the next run finished the repair ${nexts[$key]}/${runs[$key]}"
+    [ "${works[$key]:-0}" != 0 ] && line="$line; ${works[$key]} work files (*.part) left for the next run"
+    [ -n "${hung[$key]:-}" ] && line="$line; ${hung[$key]} did not end by themselves"
+    echo "$line"
+done < <(printf '%s\n' "${!runs[@]}" | sort)

@@ -1,0 +1,32 @@
+#pragma once
+// Redirects this program's calls of one imported Win32 function (its import
+// address table), so a test can watch or cut short what the code under test
+// asks of the system. Every static library of the program shares that table.
+
+#include <windows.h>
+
+#include <vector>
+
+namespace cftest {
+
+class ImportHook {
+public:
+    ImportHook(const char* dll, const char* function, const void* hook);
+    ~ImportHook();
+    ImportHook(const ImportHook&) = delete;
+    ImportHook& operator=(const ImportHook&) = delete;
+
+    bool Installed() const { return !m_slots.empty(); }
+    // The real function, to be called from the hook.
+    template <typename Function>
+    Function Original() const
+    {
+        return reinterpret_cast<Function>(m_original);
+    }
+
+private:
+    std::vector<void**> m_slots;
+    void* m_original = nullptr;
+};
+
+}  // namespace cftest

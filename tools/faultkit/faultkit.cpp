@@ -1,0 +1,184 @@
+// Helper of scripts/faults.sh: ends a repair of the running CFRepair.exe at
+// a chosen moment, and reads or changes what the system keeps for the boot.
+//   faultkit interrupt none|stop|esc|close|kill MS
+//       presses start, answers Yes, and MS ms after the answer presses stop
+//       (a negative MS: that long before it), Esc, the close box, or ends the
+//       process (none: lets the run end and prints its length in ms); waits
+//       until the process has ended and prints what it saw
+//   faultkit pending        prints the boot-time moves, one "from|to" a line
+//   faultkit clearpending   forgets them
+
+#include <windows.h>
+
+#include <string>
+
+#include "gui_driver.h"
+
+namespace {
+
+const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
+const int kStartButton = 1008;
+const DWORD kPatienceMs = 120000;
+
+// Answers the boxes a run may show; returns the result dialog if it is up.
+HWND ServeBoxes(DWORD pid)
+{
+    if (HWND restart = cfdrive::FindTopWindow(cfdrive::kRestartTitle, pid))
+        cfdrive::AnswerBox(restart, IDNO);
+    return cfdrive::FindTopWindow(cfdrive::kResultTitle, pid);
+}
+
+// Waits for the result dialog and dismisses it; its text, or empty.
+std::wstring TakeResult(DWORD pid, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (HWND result = ServeBoxes(pid)) {
+            Sleep(100);
+            std::wstring text = cfdrive::ControlText(result, 1019);
+            cfdrive::AnswerBox(result, IDCANCEL);
+            cfdrive::WaitForWindowGone(result, 5000);
+            return text;
+        }
+        Sleep(20);
+    }
+    return {};
+}
+
+int Interrupt(const std::wstring& how, int delayMs)
+{
+    HWND main = cfdrive::WaitForWindow(cfdrive::kMainTitle, kPatienceMs);
+    if (!main || !cfdrive::WaitForControlText(main, kStartButton, cfdrive::kStartCaption, kPatienceMs)) {
+        cfdrive::PrintLine(L"no main window");
+        return 1;
+    }
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process) {
+        cfdrive::PrintLine(L"cannot open the process");
+        return 1;
+    }
+    cfdrive::PressButton(main, kStartButton);
+    HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, kPatienceMs, pid);
+    if (!box) {
+        cfdrive::PrintLine(L"no consent box");
+        TerminateProcess(process, 1);
+        return 1;
+    }
+    // A stop ends the worker 200 ms after the press; a negative MS presses
+    // it that much before the answer, so the end can fall early in the run.
+    const bool stopFirst = how == L"stop" && delayMs < 0;
+    if (stopFirst) {
+        cfdrive::PressButton(main, kStartButton);
+        Sleep(static_cast<DWORD>(-delayMs));
+    }
+    cfdrive::AnswerBox(box, IDYES);
+    LARGE_INTEGER frequency, begin, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    auto elapsedMs = [&] {
+        QueryPerformanceCounter(&now);
+        return static_cast<int>((now.QuadPart - begin.QuadPart) * 1000 / frequency.QuadPart);
+    };
+
+    std::wstring outcome;
+    bool finished = false, hung = false;
+    if (how == L"none") {
+        std::wstring text = TakeResult(pid, kPatienceMs);
+        outcome = std::to_wstring(elapsedMs()) + L" " + text;
+        finished = true;
+    } else {
+        while (!stopFirst && elapsedMs() < delayMs) {
+            if (ServeBoxes(pid)) {
+                finished = true;
+                break;
+            }
+            Sleep(1);
+        }
+        const int at = stopFirst ? delayMs : elapsedMs();
+        if (finished) {
+            outcome = L"finished before the fault: " + TakeResult(pid, 10000);
+        } else if (how == L"stop") {
+            if (!stopFirst)
+                cfdrive::PressButton(main, kStartButton);
+            // The dialog follows within the 200 ms wait and the 1 s for the
+            // terminated worker, or the window hangs.
+            std::wstring text = TakeResult(pid, 15000);
+            hung = text.empty();
+            outcome = hung ? L"stopped, no result dialog (hung)" : L"stopped: " + text;
+        } else if (how == L"esc") {
+            cfdrive::PressEscape(main);
+            outcome = L"closed with Esc";
+        } else if (how == L"close") {
+            PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+            outcome = L"closed with the close box";
+        } else {
+            TerminateProcess(process, 9);
+            outcome = L"terminated";
+        }
+        outcome = std::to_wstring(at) + L" ms: " + outcome;
+    }
+    if (!hung && (how == L"none" || how == L"stop" || finished)) {
+        if (cfdrive::WaitForControlText(main, kStartButton, cfdrive::kStartCaption, 30000))
+            cfdrive::PressEscape(main);
+    }
+    if (WaitForSingleObject(process, hung ? 1000 : 60000) != WAIT_OBJECT_0) {
+        outcome += L" (did not end: terminated)";
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, 10000);
+    }
+    CloseHandle(process);
+    cfdrive::PrintLine(outcome);
+    return 0;
+}
+
+int Pending()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return 1;
+    DWORD size = 0, type = 0;
+    std::wstring data;
+    if (RegQueryValueExW(key, kPendingValue, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && size) {
+        data.assign(size / sizeof(wchar_t) + 2, L'\0');
+        RegQueryValueExW(key, kPendingValue, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]), &size);
+    }
+    RegCloseKey(key);
+    // Pairs of strings; a deletion has an empty second string.
+    const size_t units = size / sizeof(wchar_t);
+    for (size_t i = 0; i < units && data[i];) {
+        std::wstring from(&data[i]);
+        i += from.size() + 1;
+        std::wstring to = i < units ? std::wstring(&data[i]) : std::wstring();
+        i += to.size() + 1;
+        cfdrive::PrintLine(from + L"|" + to);
+    }
+    return 0;
+}
+
+int ClearPending()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return 1;
+    RegDeleteValueW(key, kPendingValue);
+    RegCloseKey(key);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"interrupt" && argc == 4)
+        return Interrupt(argv[2], _wtoi(argv[3]));
+    if (command == L"pending")
+        return Pending();
+    if (command == L"clearpending")
+        return ClearPending();
+    cfdrive::PrintLine(L"usage: faultkit interrupt none|stop|esc|close|kill MS | pending | clearpending");
+    return 2;
+}
