@@ -31,6 +31,15 @@ done
 # must see them, so the whole script runs in that mount namespace.
 if [ -z "${CF_FAULTS_NS:-}" ]; then
     if why=$(unshare -U -m -r --propagation private true 2>&1); then
+        # Where a qemu-i386 entry is registered, the namespace also gets an
+        # empty binfmt_misc, so that 32-bit Wine runs natively in it.
+        mode=native
+        if [ "$arch" = i686 ]; then mode=$(bash "$top/scripts/enable-i686.sh") || true; fi
+        if [ "$mode" = namespace ]; then
+            . "$top/cmake/wine-env.sh"
+            CF_FAULTS_NS=yes CF_I386_MODE=namespace cf_native_i386 bash "$0" "${args[@]}"
+            exit $?
+        fi
         exec env CF_FAULTS_NS=yes unshare -U -m -r --propagation private bash "$0" "${args[@]}"
     fi
     echo "faults.sh: no mount namespace of our own (unshare -U -m -r: $why);"
