@@ -50,25 +50,6 @@ bool ExpandCandidate(std::wstring& candidate)
     return true;
 }
 
-// True when the path, or a folder on the way to it below the drive root, is
-// a reparse point (junction, mount point, symbolic link) or cannot be
-// examined: a link planted there would steer this elevated copy and delete
-// into a folder the user cannot write, such as the system folder.
-bool CrossesReparsePoint(const std::wstring& path)
-{
-    const size_t start = path.compare(0, 4, kLongPathPrefix) == 0 ? 4 : 0;
-    size_t end = path.find(L'\\', start);  // the drive root's backslash
-    if (end == std::wstring::npos)
-        return true;
-    do {
-        end = path.find(L'\\', end + 1);
-        const DWORD attributes = GetFileAttributesW(path.substr(0, end).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return true;
-    } while (end != std::wstring::npos && end + 1 < path.size());
-    return false;
-}
-
 }  // namespace
 
 bool IsCreatedRecently(const FILETIME& creation, const SYSTEMTIME& nowLocal)
@@ -121,7 +102,7 @@ int CKillSysFileFix::ScanSearchPathHijacks(std::unordered_set<std::wstring>& pat
             if (GetFileAttributesW(candidate.c_str()) == INVALID_FILE_ATTRIBUTES)
                 continue;
             ExpandCandidate(candidate);
-            if (!CrossesReparsePoint(candidate) && IsHijackCandidate(candidate)) {
+            if (!PathCrossesReparsePoint(candidate) && IsHijackCandidate(candidate)) {
                 paths.insert(candidate);
                 hit = true;
             }
@@ -134,7 +115,7 @@ void CKillSysFileFix::RemoveSearchPathHijacks()
 {
     for (const std::wstring& path : m_hijackPaths) {
         // Asked again here: a folder may have been swapped for a link since the scan.
-        if (CrossesReparsePoint(path))
+        if (PathCrossesReparsePoint(path))
             continue;
         std::wstring backup = path + kBackupExtension;
         // The copy is made new, never through a file or link of the backup's

@@ -281,8 +281,8 @@ bool SaveFileWithChecksum(const wchar_t* path, const void* data, uint32_t length
     return true;
 }
 
-bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension, const void* data,
-                  uint32_t length, std::wstring& path)
+cf::UniqueFile CreateNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension,
+                             std::wstring& path)
 {
     static LONG counter = 0;
     const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
@@ -290,28 +290,69 @@ bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t
         wchar_t name[64];
         if (FAILED(::StringCchPrintfW(name, ARRAYSIZE(name), kNewFileNameFormat, stem,
                                       static_cast<unsigned long>(seed + ::InterlockedIncrement(&counter)), extension)))
-            return false;
+            return cf::UniqueFile();
         const std::wstring candidate = folder + name;
         // CREATE_NEW fails on any existing name, a link included, so nothing
         // planted there is ever opened or written through.
         cf::UniqueFile file(
             ::CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
-                continue;
-            return false;
+        if (file) {
+            path = candidate;
+            return file;
         }
-        const bool complete = WriteAll(file.Get(), data, length) && ::FlushFileBuffers(file.Get());
-        file.Reset();
-        if (!complete) {
-            ::DeleteFileW(candidate.c_str());
-            return false;
-        }
-        path = candidate;
-        return true;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
     }
+    return cf::UniqueFile();
+}
+
+bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension, const void* data,
+                  uint32_t length, std::wstring& path)
+{
+    std::wstring candidate;
+    cf::UniqueFile file = CreateNewFile(folder, stem, extension, candidate);
+    if (!file)
+        return false;
+    const bool complete = WriteAll(file.Get(), data, length) && ::FlushFileBuffers(file.Get());
+    file.Reset();
+    if (!complete) {
+        ::DeleteFileW(candidate.c_str());
+        return false;
+    }
+    path = candidate;
+    return true;
+}
+
+bool PathCrossesReparsePoint(const std::wstring& path)
+{
+    const size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
+    size_t end = path.find(L'\\', start);  // the drive root's backslash
+    if (end == std::wstring::npos)
+        return true;
+    do {
+        end = path.find(L'\\', end + 1);
+        const DWORD attributes = ::GetFileAttributesW(path.substr(0, end).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return true;
+    } while (end != std::wstring::npos && end + 1 < path.size());
     return false;
+}
+
+cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share)
+{
+    cf::UniqueFile file(::CreateFileW(path, access, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
+        return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file.Get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        info.nNumberOfLinks != 1) {
+        file.Reset();
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return file;
 }
 
 uint8_t* LoadFileWithChecksum(const wchar_t* path, uint32_t* length)

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "support/unique.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -40,6 +42,20 @@ uint8_t* LoadFileWithChecksum(const wchar_t* path, uint32_t* length);
 // never opened. On failure no file is left and `path` is unchanged.
 bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension, const void* data,
                   uint32_t length, std::wstring& path);
+// Creates a new empty file of a fresh name as WriteNewFile does and returns
+// it open for writing, with no sharing; empty (and `path` unchanged) on failure.
+cf::UniqueFile CreateNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension,
+                             std::wstring& path);
+
+// Links planted by someone else: an elevated program writes, truncates or
+// renames over a name only after these checks.
+// True when `path`, or any folder on the way to it below the drive root, is
+// a reparse point (junction, mount point, symbolic link) or cannot be examined.
+bool PathCrossesReparsePoint(const std::wstring& path);
+// Opens an existing file without following a reparse point at its name, and
+// refuses (empty, ERROR_CANT_ACCESS_FILE) a reparse point, a folder or a file
+// with more than one hard link.
+cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share);
 
 bool ReadIniString(const wchar_t* file, const wchar_t* section, const wchar_t* key, std::wstring& value);
 
