@@ -5,8 +5,8 @@
 #   cf_create_prefix             makes a new prefix at $WINEPREFIX
 #   cf_display                   an Xvfb display of this build tree
 #   cf_wine PROGRAM ARGS...      runs a program in the prefix
-#   cf_native_i386 CMD ARGS...   runs a command where 32-bit programs run
-#                                natively (CF_I386_MODE, scripts/enable-i686.sh)
+#   cf_i386 CMD ARGS...          runs a command where 32-bit programs run
+#                                (CF_I386_MODE, scripts/i386-mode.sh)
 
 cf_wine_env() {
     CF_BUILD=$(cd "$1" && pwd)
@@ -27,19 +27,28 @@ cf_wine_env() {
     export CF_BUILD CF_ARCH CF_WINE CF_WINESERVER
 }
 
-# With CF_I386_MODE=namespace a qemu-i386 binfmt_misc entry would send
-# 32-bit programs through emulation; inside a new user+mount namespace with
-# an empty binfmt_misc instance (Linux 6.7 and later) they run natively. A
-# prefix's wineserver and all its programs must share one namespace, so a
-# whole stage runs through this, never a single program.
-cf_native_i386() {
-    if [ "${CF_I386_MODE:-native}" = namespace ]; then
-        unshare -U -m -r --propagation private sh -c \
-            'd=$(mktemp -d) && mount -t binfmt_misc none "$d" && umount -l "$d" && rmdir "$d" && exec "$@"' \
-            x "$@"
-    else
-        "$@"
-    fi
+# Runs a command where 32-bit programs run, as CF_I386_MODE says
+# (scripts/i386-mode.sh): "native" runs it as it is; "namespace" inside a
+# new user+mount namespace with an empty binfmt_misc instance, so that a
+# qemu-i386 entry of the host does not apply (Linux 6.7 and later);
+# "emulated" inside one whose own binfmt_misc instance sends i386 programs
+# to qemu-i386 (the entry lives as long as the namespace; the host is never
+# touched). A prefix's wineserver and all its programs must share one
+# namespace, so a whole stage runs through this, never a single program.
+CF_QEMU_I386=/usr/bin/qemu-i386-static
+cf_i386() {
+    case "${CF_I386_MODE:-native}" in
+        namespace)
+            unshare -U -m -r --propagation private sh -c \
+                'd=$(mktemp -d) && mount -t binfmt_misc none "$d" && umount -l "$d" && rmdir "$d" && exec "$@"' \
+                x "$@" ;;
+        emulated)
+            unshare -U -m -r --propagation private sh -c \
+                'd=$(mktemp -d) && mount -t binfmt_misc none "$d" && printf "%s" "$0" > "$d/register" && exec "$@"' \
+                ":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:$CF_QEMU_I386:F" \
+                "$@" ;;
+        *) "$@" ;;
+    esac
 }
 
 # GetACP() is 936 only when Wine sees a Chinese locale; set it for Wine
@@ -70,43 +79,59 @@ cf__add_user_settings() {
 REG
 }
 
-# Makes a new prefix at $WINEPREFIX with $CF_WINE and $CF_WINESERVER.
-# Under the 32-bit emulation wineboot now and then hangs for good (seen in
-# wine.inf's DefaultInstall: no CPU used and no file of the prefix written
-# for many minutes, while a healthy boot keeps writing). A boot that writes
-# nothing for 5 minutes is stopped and the prefix made once more.
+# Makes a new prefix at $WINEPREFIX: a copy of a prefix booted once per
+# machine, architecture and Wine version and kept outside every build tree
+# (CF_PREFIX_CACHE, default ~/.cache/cfrepair). Booting one takes seconds
+# natively but over ten minutes under the 32-bit emulation.
 cf_create_prefix() {
-    local attempt boot waited
+    local cache version template
+    cache=${CF_PREFIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/cfrepair}
+    version=$(/usr/lib/wine/wine64 --version 2>/dev/null | sed -E 's/[^A-Za-z0-9.~+-]+/_/g; s/_$//')
+    template="$cache/prefix-${WINEARCH:-win64}-${version:-unknown}"
+    mkdir -p "$cache" || return 1
+    (
+        flock 9
+        [ -f "$template/.cf-template" ] && exit 0
+        echo "wine: booting a ${WINEARCH:-win64} prefix for $cache (once per machine and Wine version)" >&2
+        rm -rf "$template" "$template.new"
+        WINEPREFIX="$template.new" cf__boot_prefix || exit 1
+        touch "$template.new/.cf-template"
+        mv "$template.new" "$template"
+    ) 9>"$template.lock" || return 1
+    rm -rf "$WINEPREFIX"
+    cp -a "$template" "$WINEPREFIX" && rm -f "$WINEPREFIX/.cf-template"
+}
+
+# Boots a new prefix at $WINEPREFIX with $CF_WINE and $CF_WINESERVER.
+# Under the 32-bit emulation the first program gives up waiting for the
+# boot ("could not load kernel32.dll") while wineboot, its services and the
+# setup go on for many more minutes, so the whole session is waited for,
+# and now and then wineboot hangs for good (seen in wine.inf's
+# DefaultInstall: no CPU used and no file of the prefix written for many
+# minutes, while a healthy boot keeps writing). A session that writes
+# nothing for 5 minutes is stopped and the prefix made once more.
+cf__boot_prefix() {
+    local attempt session
     for attempt in 1 2 3; do
         rm -rf "$WINEPREFIX"
         # No display while the prefix is made: the session then ends by itself.
-        env -u DISPLAY LC_ALL=zh_CN.UTF-8 "$CF_WINE" wineboot -i >/dev/null 2>&1 &
-        boot=$!
-        waited=0
-        while kill -0 "$boot" 2>/dev/null; do
+        env -u DISPLAY LC_ALL=zh_CN.UTF-8 "$CF_WINE" wineboot -i >/dev/null 2>&1
+        "$CF_WINESERVER" -w &
+        session=$!
+        while kill -0 "$session" 2>/dev/null; do
             sleep 15
-            waited=$((waited + 15))
-            if [ "$waited" -ge 300 ] &&
-                [ -z "$(find "$WINEPREFIX" -newermt '-300 seconds' -print -quit 2>/dev/null)" ]; then
-                break
-            fi
+            [ -n "$(find "$WINEPREFIX" -newermt '-300 seconds' -print -quit 2>/dev/null)" ] || break
         done
-        if kill -0 "$boot" 2>/dev/null; then
-            echo "wine: wineboot wrote nothing for 5 minutes (attempt $attempt); stopping that session" >&2
+        if kill -0 "$session" 2>/dev/null; then
+            echo "wine: the new prefix's session wrote nothing for 5 minutes (attempt $attempt); stopping it" >&2
             "$CF_WINESERVER" -k 2>/dev/null || true
-            wait "$boot" 2>/dev/null || true
+            wait "$session" 2>/dev/null || true
             sleep 2
             continue
         fi
-        wait "$boot" 2>/dev/null || true
-        # The boot is done; under the emulation the desktop and device
-        # processes sometimes miss the end of the session and wait forever.
-        if ! timeout 300 "$CF_WINESERVER" -w; then
-            echo "wine: the new prefix's session did not end 5 minutes after its boot; stopping its server" >&2
-            "$CF_WINESERVER" -k || true
-            sleep 2
-        fi
-        [ -f "$WINEPREFIX/user.reg" ] && return 0
+        wait "$session" 2>/dev/null || true
+        [ -f "$WINEPREFIX/user.reg" ] && [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && return 0
+        echo "wine: the new prefix is incomplete (attempt $attempt)" >&2
     done
     echo "wine: prefix creation failed" >&2
     return 1
@@ -117,7 +142,7 @@ cf_prefix_ready() {
     (
         flock 9
         if [ ! -f "$WINEPREFIX/.cf-ready" ]; then
-            echo "wine: creating the test prefix $WINEPREFIX (once per build tree)" >&2
+            echo "wine: making the test prefix $WINEPREFIX (once per build tree)" >&2
             cf_create_prefix || exit 1
             # Z: points at / by default; the product deletes and rewrites
             # files, so the only drive outside C: is the build tree itself.

@@ -14,12 +14,13 @@ status=0
 for arch in "${archs[@]}"; do
     wrap=()
     if [ "$arch" = i686 ]; then
-        if ! CF_I386_MODE=$(bash "$top/scripts/enable-i686.sh"); then
-            echo "== i686: SKIPPED, 32-bit Wine cannot run natively here: $CF_I386_MODE"
+        way=$(bash "$top/scripts/i386-mode.sh")
+        if [ $? -ne 0 ] || [ "${way%% *}" = emulated ]; then
+            echo "== i686: SKIPPED, 32-bit Wine cannot run natively here (${way#emulated }): timings under emulation would measure the emulator"
             continue
         fi
-        export CF_I386_MODE
-        wrap=(cf_native_i386)
+        export CF_I386_MODE=${way%% *}
+        wrap=(cf_i386)
     fi
     "$top/scripts/build.sh" "$arch"
     for bench in "$top"/scripts/bench.d/*.sh; do

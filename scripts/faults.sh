@@ -34,10 +34,10 @@ if [ -z "${CF_FAULTS_NS:-}" ]; then
         # Where a qemu-i386 entry is registered, the namespace also gets an
         # empty binfmt_misc, so that 32-bit Wine runs natively in it.
         mode=native
-        if [ "$arch" = i686 ]; then mode=$(bash "$top/scripts/enable-i686.sh") || true; fi
-        if [ "$mode" = namespace ]; then
+        if [ "$arch" = i686 ]; then mode=$(bash "$top/scripts/i386-mode.sh") || true; mode=${mode%% *}; fi
+        if [ "$mode" = namespace ] || [ "$mode" = emulated ]; then
             . "$top/cmake/wine-env.sh"
-            CF_FAULTS_NS=yes CF_I386_MODE=namespace cf_native_i386 bash "$0" "${args[@]}"
+            CF_FAULTS_NS=yes CF_I386_MODE=$mode cf_i386 bash "$0" "${args[@]}"
             exit $?
         fi
         exec env CF_FAULTS_NS=yes unshare -U -m -r --propagation private bash "$0" "${args[@]}"

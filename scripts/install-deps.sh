@@ -14,20 +14,19 @@ pkgs=(cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools
       wine wine64 xvfb xdotool imagemagick fonts-wqy-microhei googletest
       python3 attr faketime openssl x11-utils binutils)
 pkgs32=(wine32:i386)
+# 32-bit Wine runs under this where the kernel refuses 32-bit programs.
+pkgs+=(qemu-user-static)
 
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ "${SKIP_I686_TESTS:-0}" != 1 ]; then
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        need_root dpkg --add-architecture i386
-        export FORCE_APT_UPDATE=1
-    fi
-    for p in "${pkgs32[@]}"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-    done
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    need_root dpkg --add-architecture i386
 fi
+for p in "${pkgs32[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"

@@ -25,23 +25,26 @@ while [ $# -gt 0 ]; do
 done
 
 [ -n "${CF_RUN_INSIDE:-}" ] || bash "$top/scripts/install-deps.sh"
+# 32-bit Wine under emulation takes minutes for a new session, so the
+# demo runs the twin there, saying why.
 if [ -z "$arch" ]; then
-    if mode=$(bash "$top/scripts/enable-i686.sh"); then
+    if way=$(bash "$top/scripts/i386-mode.sh") && [ "${way%% *}" != emulated ]; then
         arch=i686
     else
-        echo "run.sh: 32-bit Wine cannot run natively here ($mode);"
+        echo "run.sh: 32-bit Wine cannot run natively here (${way#emulated });"
         echo "run.sh: running the x86_64 twin of the product instead of the shipped i686 exe."
         arch=x86_64
     fi
-elif [ "$arch" = i686 ]; then
-    mode=$(bash "$top/scripts/enable-i686.sh") || { echo "run.sh: i686 cannot run here: $mode" >&2; exit 1; }
+elif [ "$arch" = i686 ] && [ -z "${CF_RUN_INSIDE:-}" ]; then
+    way=$(bash "$top/scripts/i386-mode.sh") || { echo "run.sh: i686 cannot run here: $way" >&2; exit 1; }
+    [ "${way%% *}" = emulated ] && echo "run.sh: i686 under qemu-i386 emulation (${way#* }): slow"
 fi
-# Where a qemu-i386 entry is registered, the whole run (its Wine server and
-# every program) goes on inside a namespace in which 32-bit programs run
-# natively.
-if [ "$arch" = i686 ] && [ "${mode:-}" = namespace ] && [ -z "${CF_RUN_INSIDE:-}" ]; then
+mode=${way:-native}; mode=${mode%% *}
+# Where 32-bit programs need a namespace of their own, the whole run (its
+# Wine server and every program) goes on inside it.
+if [ "$arch" = i686 ] && [ "$mode" != native ] && [ -z "${CF_RUN_INSIDE:-}" ]; then
     . "$top/cmake/wine-env.sh"
-    CF_I386_MODE=namespace CF_RUN_INSIDE=1 cf_native_i386 bash "$0" --arch i686 \
+    CF_I386_MODE=$mode CF_RUN_INSIDE=1 cf_i386 bash "$0" --arch i686 \
         ${prefix_arg:+--prefix "$prefix_arg"}
     exit $?
 fi

@@ -50,6 +50,21 @@ bool FindScratchDir(const std::wstring& path, std::wstring& folder, DWORD& owner
 
 ScratchDir::~ScratchDir() { RemoveTree(m_path); }
 
+PlantedFile::PlantedFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension)
+{
+    wchar_t name[64];
+    swprintf(name, ARRAYSIZE(name), L"%ls%lu.%ls", stem, GetCurrentProcessId(), extension);
+    m_name = name;
+    m_path = folder + L"\\" + m_name;
+    m_made = WriteFileBytes(m_path, "MZ");
+}
+
+PlantedFile::~PlantedFile()
+{
+    if (m_made)
+        DeleteFileW(m_path.c_str());
+}
+
 ScratchKey::ScratchKey()
 {
     m_subPath = L"Software\\CFRepairTest\\" + UniqueName(L"k");
@@ -216,6 +231,14 @@ std::string Narrow(const std::wstring& text)
     std::string out(n, '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
     return out;
+}
+
+int FuzzInputs()
+{
+    wchar_t text[16] = L"";
+    const DWORD length = GetEnvironmentVariableW(L"CF_FUZZ_INPUTS", text, ARRAYSIZE(text));
+    const int inputs = length > 0 && length < ARRAYSIZE(text) ? _wtoi(text) : 0;
+    return inputs > 0 ? inputs : 100000;
 }
 
 }  // namespace cftest

@@ -45,6 +45,25 @@ private:
     std::wstring m_subPath;
 };
 
+// A file planted where the system keeps its own (the Windows folder), for
+// tests that must not rely on what Wine happens to install; removed again.
+class PlantedFile {
+public:
+    PlantedFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension);
+    ~PlantedFile();
+    PlantedFile(const PlantedFile&) = delete;
+    PlantedFile& operator=(const PlantedFile&) = delete;
+
+    const std::wstring& Name() const { return m_name; }  // a fresh name, no folder
+    const std::wstring& Path() const { return m_path; }
+    bool Made() const { return m_made; }
+
+private:
+    std::wstring m_name;
+    std::wstring m_path;
+    bool m_made = false;
+};
+
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool FileExists(const std::wstring& path);
@@ -76,6 +95,10 @@ private:
     HANDLE m_process = nullptr;
     DWORD m_id = 0;
 };
+
+// Inputs each fuzz test makes: 100000, or CF_FUZZ_INPUTS from the
+// environment (fewer under emulation, where each costs ten times as much).
+int FuzzInputs();
 
 std::string Hex(const void* data, size_t length);
 std::string Narrow(const std::wstring& text);  // UTF-8, for messages

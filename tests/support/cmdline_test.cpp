@@ -166,14 +166,17 @@ TEST_F(CmdLineParserTest, BareNameLooksInTheCurrentFolderThenSystemThenWindows)
 
 TEST_F(CmdLineParserTest, SystemSearchOnlyWithItsFlagAndNeverAboveItsFolders)
 {
+    // A program in the Windows folder only, planted (Wine's own differ).
+    cftest::PlantedFile only(WindowsDir(), L"cfwinonly", L"exe");
+    ASSERT_TRUE(only.Made());
+    const std::wstring stem = only.Name().substr(0, only.Name().size() - 4);
     CCmdLineParser parser;
-    EXPECT_FALSE(parser.Parse(L"winhelp.exe", nullptr, nullptr));
+    EXPECT_FALSE(parser.Parse(only.Name().c_str(), nullptr, nullptr));
 
-    // winhelp.exe is in the Windows folder only, under either architecture.
     parser.SetFlags(CCmdLineParser::FlagSystemSearch);
-    ASSERT_TRUE(parser.Parse(L"winhelp.exe", nullptr, nullptr));
-    EXPECT_TRUE(SamePath(LongPath(WindowsDir() + L"\\winhelp.exe"), parser.GetTargetPath()));
-    EXPECT_FALSE(parser.Parse(L"winhelp", nullptr, nullptr));  // no extension list
+    ASSERT_TRUE(parser.Parse(only.Name().c_str(), nullptr, nullptr));
+    EXPECT_TRUE(SamePath(LongPath(only.Path()), parser.GetTargetPath()));
+    EXPECT_FALSE(parser.Parse(stem.c_str(), nullptr, nullptr));  // no extension list
     EXPECT_FALSE(parser.Parse(L"..\\regedit.exe", nullptr, nullptr));
     EXPECT_STREQ(L"", parser.GetTargetPath());
     EXPECT_FALSE(parser.Parse(L"\\regedit.exe", nullptr, nullptr));

@@ -448,17 +448,21 @@ TEST(SearchExecutableTest, SystemFolderComesBeforeTheWindowsFolder)
     ASSERT_TRUE(SearchExecutable(name, L"bat;cmd;exe;pif", false));
     EXPECT_EQ(LongPath(SystemDir() + L"\\notepad.exe"), name);
 
-    // Wine keeps winhelp.exe in the Windows folder only (regedit.exe also
-    // sits in the 32-bit System folder).
-    ASSERT_FALSE(cftest::FileExists(SystemDir() + L"\\winhelp.exe"));
-    ASSERT_TRUE(cftest::FileExists(WindowsDir() + L"\\winhelp.exe"));
-    wcscpy(name, L"WINHELP.exe");
+    // A program in the Windows folder only, planted: what Wine installs
+    // there differs between prefixes and machines.
+    cftest::PlantedFile only(WindowsDir(), L"cfwinonly", L"exe");
+    ASSERT_TRUE(only.Made());
+    ASSERT_FALSE(cftest::FileExists(SystemDir() + L"\\" + only.Name()));
+    std::wstring upper = only.Name();
+    CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size() - 4));
+    wcscpy(name, upper.c_str());
     ASSERT_TRUE(SearchExecutable(name, nullptr, false));
-    EXPECT_EQ(0, _wcsicmp(LongPath(WindowsDir() + L"\\winhelp.exe").c_str(), name)) << cftest::Narrow(name);
+    EXPECT_EQ(0, _wcsicmp(LongPath(only.Path()).c_str(), name)) << cftest::Narrow(name);
 
-    wcscpy(name, L"winhelp");
+    const std::wstring stem = only.Name().substr(0, only.Name().size() - 4);
+    wcscpy(name, stem.c_str());
     EXPECT_FALSE(SearchExecutable(name, nullptr, false));
-    EXPECT_STREQ(L"winhelp", name);
+    EXPECT_EQ(stem, name);
 }
 
 TEST(SearchExecutableTest, SearchPathIsWalkedOnlyWhenAsked)
