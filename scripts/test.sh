@@ -128,7 +128,7 @@ bash scripts/build.sh i686 --fresh -DCF_TEST_BATCH=$batch || exit 1
 
 # Reads a file: no Wine needed, so it runs on every machine.
 stage "image check (the shipped exe loads on 32-bit Windows XP SP3)"
-if python3 tools/execheck/exe_check.py build/i686/CFRepair.exe tools/execheck/xp_imports.txt; then
+if python3 tools/execheck/exe_check.py build/i686/bin/CFRepair.exe tools/execheck/xp_imports.txt; then
     passed=$((passed + 1))
 else
     failed=$((failed + 1))
