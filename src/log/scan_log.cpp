@@ -2,6 +2,7 @@
 
 #include "support/file_ops.h"
 
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -16,6 +17,8 @@ namespace {
 const wchar_t kLogFolderName[] = L"taveloTools\\";
 const wchar_t kLogFileName[] = L"Tools.log";
 const wchar_t kOpenVerb[] = L"open";
+// Administrators and the system: full control; users: read and list.
+const wchar_t kLogFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;BU)";
 const char kHeaderFormat[] = "StartTime:%i-%i-%i %i:%i:%i\r\n\r\n";
 // "未发现异常" in code page 936.
 const char kNothingFound[] = "\xce\xb4\xb7\xa2\xcf\xd6\xd2\xec\xb3\xa3";
@@ -34,6 +37,31 @@ void AppendScanLogFormatV(const char* format, va_list args)
     std::vsnprintf(text.data(), text.size(), format, args);
     ScanLogBuffer.append(text.data(), static_cast<size_t>(needed));
 }
+
+// A log folder made here lets administrators and the system write and users
+// only read, and takes nothing from the shared parent, where users may
+// create: nobody can plant a link in it afterwards.
+class LogFolderSecurity {
+public:
+    LogFolderSecurity()
+    {
+        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogFolderAccess, SDDL_REVISION_1,
+                                                                   &m_descriptor, nullptr)) {
+            m_attributes.nLength = sizeof(m_attributes);
+            m_attributes.lpSecurityDescriptor = m_descriptor;
+            m_attributes.bInheritHandle = FALSE;
+        }
+    }
+    ~LogFolderSecurity() { ::LocalFree(m_descriptor); }
+    LogFolderSecurity(const LogFolderSecurity&) = delete;
+    LogFolderSecurity& operator=(const LogFolderSecurity&) = delete;
+
+    SECURITY_ATTRIBUTES* Get() { return m_descriptor ? &m_attributes : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    SECURITY_ATTRIBUTES m_attributes = {};
+};
 
 std::wstring CommonAppDataFolder()
 {
@@ -130,10 +158,18 @@ bool SaveScanLogIn(const std::wstring& appDataFolder)
     std::wstring folder = GetScanLogFolder(appDataFolder);
     if (folder.empty())
         return false;
-    CreateDirectoryPath(folder.c_str());
+    // Standard users may create in the application-data folder but not
+    // replace it: what they may have planted is the log folder and the log.
+    const std::wstring parent = folder.substr(0, folder.size() - (ARRAYSIZE(kLogFolderName) - 1));
+    CreateDirectoryPath(parent.c_str());
+    if (PathCrossesReparsePoint(parent))
+        return false;
+    LogFolderSecurity security;
+    cf::UniqueFile held = HoldRealFolder(folder.substr(0, folder.size() - 1), security.Get());
+    if (!held)
+        return false;
     std::wstring path = folder + kLogFileName;
-    AppendToLogFile(path.c_str(), ScanLogBuffer.data(), static_cast<uint32_t>(ScanLogBuffer.size()));
-    return true;
+    return AppendToLogFile(path.c_str(), ScanLogBuffer.data(), static_cast<uint32_t>(ScanLogBuffer.size()));
 }
 
 bool SaveScanLog() { return SaveScanLogIn(CommonAppDataFolder()); }

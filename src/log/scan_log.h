@@ -31,7 +31,8 @@ std::wstring GetScanLogPath();  // empty when the application-data folder is unk
 // "<appDataFolder>\taveloTools\", or empty for an empty folder.
 std::wstring GetScanLogFolder(const std::wstring& appDataFolder);
 // Appends the buffer to Tools.log under the given application-data folder;
-// false, and nothing written, when that folder is empty.
+// false, and nothing written, when that folder is empty, reached through a
+// link, or the log folder or file cannot be made plain ones.
 bool SaveScanLogIn(const std::wstring& appDataFolder);
 bool SaveScanLog();  // under the all-users application-data folder
 void OpenScanLog();

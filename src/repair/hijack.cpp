@@ -4,8 +4,8 @@
 #include <ctime>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
-#include "log/run_state.h"
 #include "log/scan_log.h"
 #include "repair/hijack.h"
 #include "repair/module.h"
@@ -19,6 +19,8 @@ namespace {
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
 const wchar_t kBackupExtension[] = L".morvex";
 const char kLogSearchPathInject[] = "Search Path Inject\t";
+// "未能移除的注入文件\t" in code page 936.
+const char kLogNotRemoved[] = "\xce\xb4\xc4\xdc\xd2\xc6\xb3\xfd\xb5\xc4\xd7\xa2\xc8\xeb\xce\xc4\xbc\xfe\t";
 const char kLogLineEnd[] = "\r\n";
 
 const DWORD kLongNameUnits = 512;
@@ -114,20 +116,16 @@ int CKillSysFileFix::ScanSearchPathHijacks(std::unordered_set<std::wstring>& pat
 void CKillSysFileFix::RemoveSearchPathHijacks()
 {
     for (const std::wstring& path : m_hijackPaths) {
-        // Asked again here: a folder may have been swapped for a link since the scan.
-        if (PathCrossesReparsePoint(path))
-            continue;
-        std::wstring backup = path + kBackupExtension;
-        // The copy is made new, never through a file or link of the backup's
-        // name; an older backup is then replaced by renaming the file over it.
-        // Without a backup the file is only moved aside, never deleted.
-        bool saved = CopyFileW(path.c_str(), backup.c_str(), TRUE) != FALSE;
-        bool removed = saved ? DeleteFileW(path.c_str()) != FALSE
-                             : MoveFileExW(path.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-        if (!removed &&
-            MoveFileExW(path.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
-            RestartRequired = 1;
-        AppendScanLogText(kLogSearchPathInject);
+        // The file is moved aside now or not at all: a boot-time move is
+        // carried out by path, through whatever this user-writable folder has
+        // become by then. Its folders are held while it moves, so none can be
+        // swapped for a link since the scan or during the rename. A loaded DLL
+        // can be renamed; renaming over an older backup replaces that name and
+        // never writes through it.
+        std::vector<cf::UniqueFile> held;
+        const bool removed = HoldFolderChain(path, held) &&
+                             MoveFileExW(path.c_str(), (path + kBackupExtension).c_str(), MOVEFILE_REPLACE_EXISTING);
+        AppendScanLogText(removed ? kLogSearchPathInject : kLogNotRemoved);
         AppendScanLogWide(path.c_str());
         AppendScanLogText(kLogLineEnd);
     }

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <vector>
 
 #include "log/run_state.h"
@@ -44,6 +45,10 @@ const char kLogMissingInputMethod[] = "\xc8\xb1\xca\xa7\xb5\xc4\xca\xe4\xc8\xeb\
 const char kLogRepairedFile[] = "\xd0\xde\xb8\xb4\xce\xc4\xbc\xfe\t";
 const char kLogLineEnd[] = "\r\n";
 
+// Clean system files are a few MiB at most; a larger answer is not one.
+const size_t kLargestDownload = 64u << 20;
+const ULONG kDownloadChunk = 64u << 10;
+
 std::wstring GetOwnFolder()
 {
     wchar_t path[MAX_PATH] = L"";
@@ -57,8 +62,8 @@ std::wstring GetOwnFolder()
     return path;
 }
 
-// The digest names a file in the current folder and ends the URL, so it
-// must be 32 hexadecimal digits and nothing that could name another folder.
+// The digest ends the URL, so it must be 32 hexadecimal digits and nothing
+// that could lead elsewhere on the server.
 bool IsDigestText(const std::wstring& text)
 {
     if (text.size() != 32)
@@ -83,20 +88,25 @@ void StartProgram(const wchar_t* path)
     ShellExecuteExW(&info);
 }
 
-void LogInputMethodStart(const std::wstring& target)
+// A program only scheduled for replacement is not started: what runs now
+// would be the old file.
+void LogInputMethodStart(const std::wstring& target, bool replaced)
 {
     for (const wchar_t* name : {kCtfmonName, kConimeName}) {
         if (StrStrIW(target.c_str(), name)) {
             AppendScanLogText(kLogMissingInputMethod);
-            StartProgram(target.c_str());
+            if (replaced)
+                StartProgram(target.c_str());
         }
     }
 }
 
+enum class Placement { Failed, Replaced, AtNextBoot };
+
 // Puts the fresh file in the target's place by renaming it over the target,
 // so the target is never missing; a target in use is replaced at the next
-// boot. False when neither could be arranged.
-bool PlaceFreshFile(const wchar_t* fresh, const wchar_t* target)
+// boot.
+Placement PlaceFreshFile(const wchar_t* fresh, const wchar_t* target)
 {
     const DWORD attributes = GetFileAttributesW(target);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
@@ -109,33 +119,61 @@ bool PlaceFreshFile(const wchar_t* fresh, const wchar_t* target)
         }
     }
     if (MoveFileExW(fresh, target, MOVEFILE_REPLACE_EXISTING))
-        return true;
+        return Placement::Replaced;
     if (!MoveFileExW(fresh, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
-        return false;
+        return Placement::Failed;
     RestartRequired = 1;
-    return true;
+    return Placement::AtNextBoot;
 }
 
-// The download is read once; the digest is checked on those bytes and they
-// are what gets written, into a new file beside the target (its folder's
-// permissions, its volume), so whatever changes the download afterwards
-// changes nothing. The download itself is removed.
-bool WriteVerifiedCopy(const wchar_t* download, const std::wstring& expected, const std::wstring& target,
+struct StreamRelease {
+    void operator()(IStream* stream) const { stream->Release(); }
+};
+
+// The download stays in memory: no name in the current folder (where anyone
+// may have planted a link) is opened, and nothing reaches a disk before its
+// digest is checked. False on a failed or oversized download.
+bool DownloadToMemory(const std::wstring& url, std::vector<uint8_t>& data)
+{
+    static const auto OpenStream =
+        GetSystemDllFunction<decltype(&URLOpenBlockingStreamW)>(L"urlmon.dll", "URLOpenBlockingStreamW");
+    IStream* raw = nullptr;
+    if (!OpenStream || FAILED(OpenStream(nullptr, url.c_str(), &raw, 0, nullptr)) || !raw)
+        return false;
+    std::unique_ptr<IStream, StreamRelease> stream(raw);
+    data.clear();
+    for (;;) {
+        const size_t used = data.size();
+        if (used >= kLargestDownload)
+            return false;
+        data.resize(used + kDownloadChunk);
+        ULONG got = 0;
+        const HRESULT result = stream->Read(data.data() + used, kDownloadChunk, &got);
+        data.resize(used + got);
+        if (FAILED(result))
+            return false;
+        if (result == S_FALSE || got == 0)
+            return true;
+    }
+}
+
+// The digest is checked on the bytes in hand, and they are what gets
+// written, into a new file beside the target (its folder's permissions, its
+// volume).
+bool WriteVerifiedCopy(const std::vector<uint8_t>& data, const std::wstring& expected, const std::wstring& target,
                        std::wstring& fresh)
 {
-    uint32_t size = 0;
-    cf::UniqueHeap data(ReadWholeFile(download, &size));
-    DeleteFileW(download);
-    if (!data)
+    if (data.empty())
         return false;
     uint8_t digest[16];
-    ComputeMd5OfBuffer(digest, data.Get(), size);
+    ComputeMd5OfBuffer(digest, data.data(), data.size());
     std::wstring text;
     FormatDigestHex(digest, text);
     if (text != expected)
         return false;
     const std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
-    return WriteNewFile(folder, kFreshFileStem, kFreshFileExtension, data.Get(), size, fresh);
+    return WriteNewFile(folder, kFreshFileStem, kFreshFileExtension, data.data(), static_cast<uint32_t>(data.size()),
+                        fresh);
 }
 
 }  // namespace
@@ -337,24 +375,21 @@ int CKillSysFileFix::RepairSystemFiles()
     while (!base.empty() && base.back() == L'/')
         base.pop_back();
     base += kServerFilesPath;
-    static const auto DownloadToFile =
-        GetSystemDllFunction<decltype(&URLDownloadToFileW)>(L"urlmon.dll", "URLDownloadToFileW");
 
     for (const SystemFileEntry& entry : m_systemFiles) {
         if (!IsDigestText(entry.expectedDigest))
             continue;
-        const wchar_t* download = entry.expectedDigest.c_str();
         std::wstring url = base + tag + L"/" + entry.expectedDigest;
-        if (DownloadToFile)
-            DownloadToFile(nullptr, url.c_str(), download, 0, nullptr);
+        std::vector<uint8_t> data;
         std::wstring fresh;
-        if (!WriteVerifiedCopy(download, entry.expectedDigest, entry.targetPath, fresh))
+        if (!DownloadToMemory(url, data) || !WriteVerifiedCopy(data, entry.expectedDigest, entry.targetPath, fresh))
             continue;
-        if (!PlaceFreshFile(fresh.c_str(), entry.targetPath.c_str())) {
+        const Placement placed = PlaceFreshFile(fresh.c_str(), entry.targetPath.c_str());
+        if (placed == Placement::Failed) {
             DeleteFileW(fresh.c_str());
             continue;
         }
-        LogInputMethodStart(entry.targetPath);
+        LogInputMethodStart(entry.targetPath, placed == Placement::Replaced);
         AppendScanLogText(kLogRepairedFile);
         AppendScanLogWide(entry.targetPath.c_str());
         AppendScanLogText(kLogLineEnd);

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <strsafe.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <cwchar>
@@ -26,6 +27,10 @@ const uint32_t kTailBytes = 10;
 const FILEOP_FLAGS kSilentShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 const wchar_t kNewFileNameFormat[] = L"%ls%08lx%ls";
 const int kNewFileAttempts = 64;
+const wchar_t kLogFileStem[] = L"~log";
+const wchar_t kLogFileExtension[] = L".tmp";
+const wchar_t kNtdll[] = L"ntdll.dll";
+const int kFileDispositionInformation = 13;
 
 void* HeapAllocZeroed(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes); }
 
@@ -149,6 +154,86 @@ bool DirWithSlash(std::wstring& dir, Query query)
 
 bool OpensAt(const std::wstring& folder, const wchar_t* name) { return FileCanBeOpened((folder + name).c_str()); }
 
+// The size rule and the append, on the handle that was checked: never again
+// by path.
+void AppendLogRecord(HANDLE file, const void* data, uint32_t length)
+{
+    DWORD high = 0;
+    DWORD low = ::GetFileSize(file, &high);
+    // A file past 4 GiB counts as too large whatever its low word says.
+    if (low > kLogSizeLimit || high != 0) {
+        low = 0;
+        ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file);
+    } else {
+        ::SetFilePointer(file, 0, nullptr, FILE_END);
+    }
+    // A record cut short (a full disk) is taken back: the log holds whole
+    // records only.
+    if (!WriteAll(file, data, length)) {
+        ::SetFilePointer(file, static_cast<LONG>(low), nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file);
+    }
+}
+
+// A new log holds the record whole from its first moment: it is written
+// under a fresh name and renamed into place, never replacing a name that
+// appeared meanwhile (`taken` then says so).
+bool CreateLogFile(const wchar_t* path, const void* data, uint32_t length, bool& taken)
+{
+    const std::wstring target = path;
+    const std::wstring folder = target.substr(0, target.rfind(L'\\') + 1);
+    std::wstring fresh;
+    if (!WriteNewFile(folder, kLogFileStem, kLogFileExtension, data, length, fresh))
+        return false;
+    if (::MoveFileExW(fresh.c_str(), path, 0))
+        return true;
+    const DWORD error = ::GetLastError();
+    ::DeleteFileW(fresh.c_str());
+    taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return false;
+}
+
+// Calls `visit` with every folder from below the drive root down to `path`
+// itself (or its folder, when `path` ends in a backslash) until it returns
+// false; false when the path has no drive root or a visit said no.
+template <typename Visit>
+bool ForEachFolderBelowRoot(const std::wstring& path, Visit visit)
+{
+    const size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
+    size_t end = path.find(L'\\', start);  // the drive root's backslash
+    if (end == std::wstring::npos)
+        return false;
+    do {
+        end = path.find(L'\\', end + 1);
+        if (!visit(path.substr(0, end)))
+            return false;
+    } while (end != std::wstring::npos && end + 1 < path.size());
+    return true;
+}
+
+bool IsRealFolder(DWORD attributes)
+{
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Reading the folder's list is what makes the open count against a rename or
+// removal, which need delete access this share mode denies. The handle shows
+// the link itself on Windows; Wine shows links only by name, which is asked
+// once the name is held.
+cf::UniqueFile HoldFolder(const std::wstring& folder)
+{
+    cf::UniqueFile held(::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!held || !::GetFileInformationByHandle(held.Get(), &info) || !IsRealFolder(info.dwFileAttributes) ||
+        !IsRealFolder(::GetFileAttributesW(folder.c_str())))
+        return cf::UniqueFile();
+    return held;
+}
+
 }  // namespace
 
 int GetPathKind(const wchar_t* path)
@@ -225,26 +310,28 @@ bool AppendToFileFlushed(const wchar_t* path, const void* data, uint32_t length)
 
 bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length)
 {
-    cf::UniqueFile file = OpenForAppend(path);
-    if (!file)
-        return false;
-    DWORD high = 0;
-    DWORD low = ::GetFileSize(file.Get(), &high);
-    // A file past 4 GiB counts as too large whatever its low word says.
-    if (low > kLogSizeLimit || high != 0) {
-        low = 0;
-        ::SetFilePointer(file.Get(), 0, nullptr, FILE_BEGIN);
-        ::SetEndOfFile(file.Get());
-    } else {
-        ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);
+    // A second pass only when another copy of the program made the log
+    // between our two looks.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        cf::UniqueFile file = OpenPlainFile(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE);
+        if (file) {
+            AppendLogRecord(file.Get(), data, length);
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_CANT_ACCESS_FILE) {
+            if (!RemoveLinkOnly(path))
+                return false;
+        } else if (error != ERROR_FILE_NOT_FOUND) {
+            return false;
+        }
+        bool taken = false;
+        if (CreateLogFile(path, data, length, taken))
+            return true;
+        if (!taken)
+            return false;
     }
-    // A record cut short (a full disk) is taken back: the log holds whole
-    // records only.
-    if (!WriteAll(file.Get(), data, length)) {
-        ::SetFilePointer(file.Get(), static_cast<LONG>(low), nullptr, FILE_BEGIN);
-        ::SetEndOfFile(file.Get());
-    }
-    return true;
+    return false;
 }
 
 uint32_t ComputeXorChecksum(const void* data, size_t length)
@@ -326,17 +413,55 @@ bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t
 
 bool PathCrossesReparsePoint(const std::wstring& path)
 {
-    const size_t start = path.compare(0, 4, L"\\\\?\\") == 0 ? 4 : 0;
-    size_t end = path.find(L'\\', start);  // the drive root's backslash
-    if (end == std::wstring::npos)
-        return true;
-    do {
-        end = path.find(L'\\', end + 1);
-        const DWORD attributes = ::GetFileAttributesW(path.substr(0, end).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return true;
-    } while (end != std::wstring::npos && end + 1 < path.size());
-    return false;
+    return !ForEachFolderBelowRoot(path, [](const std::wstring& part) {
+        const DWORD attributes = ::GetFileAttributesW(part.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    });
+}
+
+bool HoldFolderChain(const std::wstring& path, std::vector<cf::UniqueFile>& held)
+{
+    const std::wstring folder = path.substr(0, path.rfind(L'\\') + 1);
+    std::vector<cf::UniqueFile> chain;
+    if (!ForEachFolderBelowRoot(folder, [&chain](const std::wstring& part) {
+            chain.push_back(HoldFolder(part));
+            return chain.back().IsValid();
+        }))
+        return false;
+    held = std::move(chain);
+    return true;
+}
+
+bool RemoveLinkOnly(const wchar_t* path)
+{
+    using SetInformationFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, int);
+    // In ntdll from the first Windows on; named here, as XP's kernel32 has
+    // no call that deletes through a handle.
+    static const auto setInformation = reinterpret_cast<SetInformationFile>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(kNtdll), "NtSetInformationFile")));
+    cf::UniqueFile name(::CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!setInformation || !name || !::GetFileInformationByHandle(name.Get(), &info))
+        return false;
+    const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                      (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1);
+    if (!link)
+        return false;
+    IO_STATUS_BLOCK status = {};
+    BOOLEAN remove = TRUE;
+    return setInformation(name.Get(), &status, &remove, sizeof(remove), kFileDispositionInformation) >= 0;
+}
+
+cf::UniqueFile HoldRealFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security)
+{
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        ::CreateDirectoryW(folder.c_str(), security);
+    else if (!IsRealFolder(attributes) && RemoveLinkOnly(folder.c_str()))
+        ::CreateDirectoryW(folder.c_str(), security);
+    return HoldFolder(folder);
 }
 
 cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share)

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum PathKind : int { PathAbsent = 0, PathFile = 1, PathDirectory = 2 };
 
@@ -28,7 +29,11 @@ bool FreeFileBuffer(void* buffer);
 bool AppendToFile(const wchar_t* path, const void* data, uint32_t length);
 bool AppendToFileFlushed(const wchar_t* path, const void* data, uint32_t length);
 // Empties a file larger than 1 MiB before appending, so a log stays bounded;
-// a record that cannot be written whole is taken back out.
+// a record that cannot be written whole is taken back out. Only a plain file
+// is appended to or emptied, through the handle that was checked: a link or
+// a second name of another file under `path` loses its name (the link only)
+// and the record goes to a new file made under a fresh name and renamed into
+// place. False when nothing could be written.
 bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length);
 
 uint32_t ComputeXorChecksum(const void* data, size_t length);
@@ -56,6 +61,21 @@ bool PathCrossesReparsePoint(const std::wstring& path);
 // refuses (empty, ERROR_CANT_ACCESS_FILE) a reparse point, a folder or a file
 // with more than one hard link.
 cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share);
+// Removes the name `path` when the handle opened on that name shows a
+// reparse point or a file with other hard links, so the link goes and what
+// it leads to stays. False for anything else, including a system that opens
+// what a link leads to instead of the link (Wine).
+bool RemoveLinkOnly(const wchar_t* path);
+// Holds every folder from below the drive root down to the folder of `path`
+// open without delete sharing, so that none can be renamed, removed or
+// swapped for a link while `held` lives. False (nothing held) when one is a
+// reparse point or cannot be held.
+bool HoldFolderChain(const std::wstring& path, std::vector<cf::UniqueFile>& held);
+// Makes `folder` (no trailing backslash) a real folder and returns it held as
+// HoldFolderChain holds one: a link in its place is removed (RemoveLinkOnly)
+// and a missing folder made with `security` (may be null). Empty when the
+// name cannot be made a real folder.
+cf::UniqueFile HoldRealFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* security);
 
 bool ReadIniString(const wchar_t* file, const wchar_t* section, const wchar_t* key, std::wstring& value);
 

@@ -2,6 +2,7 @@
 #include "support/file_ops.h"
 
 #include "common/test_util.h"
+#include "repair/sysfiles_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -178,6 +179,47 @@ TEST(ScanLogFile, SizeRuleOnTheLogFile)
     std::string content = ReadFileBytes(log);
     EXPECT_EQ(content.size(), 1048576u + 8u);
     EXPECT_EQ(content.substr(1048575), ".record\r\n");
+}
+
+// Links a standard user could plant where the log goes, as Wine shows them:
+// a hard link is a file with two names, a Linux symbolic link to a folder a
+// reparse point. No byte outside the log folder may change.
+TEST(ScanLogFile, PlantedLinksAreNeverWrittenThrough)
+{
+    ScratchDir dir;
+    std::wstring appData = dir / L"appdata";
+    std::wstring folder = appData + L"\\taveloTools";
+    std::wstring log = folder + L"\\Tools.log";
+    ASSERT_TRUE(CreateDirectoryPath((folder + L"\\").c_str()));
+    // Past the size limit, so following the link would also empty it.
+    const std::string victim(1048577, 'v');
+    ASSERT_TRUE(WriteFileBytes(dir / L"victim.dat", victim));
+    ASSERT_TRUE(CreateHardLinkW(log.c_str(), (dir / L"victim.dat").c_str(), nullptr));
+    ResetScanLog();
+    AppendScanLogText("record\r\n");
+    EXPECT_TRUE(SaveScanLogIn(appData));
+    EXPECT_TRUE(ReadFileBytes(dir / L"victim.dat") == victim);
+    EXPECT_EQ(ReadFileBytes(log), "record\r\n");
+    EXPECT_TRUE(SaveScanLogIn(appData));  // a file of its own now: appended to
+    EXPECT_EQ(ReadFileBytes(log), "record\r\nrecord\r\n");
+
+    ASSERT_TRUE(DeleteFileW(log.c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(folder.c_str()));
+    std::wstring elsewhere = dir / L"elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+    {
+        sysfilestest::UnixLink link(folder, elsewhere);
+        ASSERT_NE(0u, GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+        // Windows removes the link and writes into a real folder made anew;
+        // Wine opens what the link leads to, so it cannot be removed and
+        // nothing is written.
+        if (SaveScanLogIn(appData)) {
+            EXPECT_EQ(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+            EXPECT_EQ(ReadFileBytes(log), "record\r\n");
+        }
+    }
+    // The folder the link led to is still there, and still empty.
+    EXPECT_TRUE(RemoveDirectoryW(elsewhere.c_str())) << GetLastError();
 }
 
 // With no application-data folder the path would begin at the root of the

@@ -278,20 +278,17 @@ TEST_F(SystemFileRepair, MissingSystemFileIsRestoredAndLogged)
     m_module.SetDigestDatabasePath((m_targets / L"db.bin").c_str());
     ASSERT_EQ(1, m_module.BuildSystemFileList());
 
-    // Another process holds the download's name open for writing: what it
-    // writes after the check must not reach the system file.
-    HANDLE other = CreateFileW((m_downloads / digest).c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, other);
+    // The download's old name in the current folder, planted as a hard link
+    // to a file elsewhere: nothing may be written through it.
+    ASSERT_TRUE(cftest::WriteFileBytes(m_targets / L"victim.dat", "victim"));
+    ASSERT_TRUE(CreateHardLinkW((m_downloads / digest).c_str(), (m_targets / L"victim.dat").c_str(), nullptr));
     {
         CurrentDir here(m_downloads.Path());
         EXPECT_EQ(0, m_module.RepairSystemFiles());
     }
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(other, "tampered", 8, &written, nullptr));
-    CloseHandle(other);
     EXPECT_EQ(clean, cftest::ReadFileBytes(target));
-    EXPECT_FALSE(cftest::FileExists(m_downloads / digest));
+    EXPECT_EQ("victim", cftest::ReadFileBytes(m_targets / L"victim.dat"));
+    EXPECT_EQ("victim", cftest::ReadFileBytes(m_downloads / digest));
     EXPECT_EQ(std::string(kRepairedLabel) + Ansi(target) + "\r\n", ScanLogBuffer);
     EXPECT_EQ(0, RestartRequired);
     EXPECT_EQ(1u, m_module.m_systemFiles.size());  // the list is kept
@@ -358,19 +355,18 @@ TEST_F(SystemFileRepair, TargetInUseIsReplacedAtTheNextBoot)
     std::wstring digest = ServeFresh(clean);
     std::string cleanHeld = UniqueBytes("deferred held") ;
     std::wstring digestHeld = ServeFresh(cleanHeld);
-    std::wstring readable = m_targets / L"readable.dll";
+    // The readable one is a runnable input-method host: replaced only at the
+    // next boot, it must not be started now, as the old file would run.
+    std::wstring readable = m_targets / L"ctfmon.exe";
     std::wstring held = m_targets / L"held.dll";
-    // A valid image header, so the readable one counts as a present system file.
-    std::string image(512, '\0');
-    image[0] = 'M';
-    image[1] = 'Z';
-    image[60] = 64;
-    image[64] = 'P';
-    image[65] = 'E';
+    std::string image = cftest::ReadFileBytes(cftest::ToolPath(L"startmark.exe"));
+    ASSERT_FALSE(image.empty());
     ASSERT_TRUE(cftest::WriteFileBytes(readable, image));
     ASSERT_TRUE(cftest::WriteFileBytes(held, image));
     m_module.m_systemFiles.push_back({readable, digest});
     m_module.m_systemFiles.push_back({held, digestHeld});
+    std::wstring mark = m_downloads / L"started.txt";
+    SetEnvironmentVariableW(L"CF_START_MARK", mark.c_str());
 
     HANDLE open = CreateFileW(readable.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, open);
@@ -380,6 +376,9 @@ TEST_F(SystemFileRepair, TargetInUseIsReplacedAtTheNextBoot)
         CurrentDir here(m_downloads.Path());
         m_module.RepairSystemFiles();
     }
+    Sleep(1500);
+    SetEnvironmentVariableW(L"CF_START_MARK", nullptr);
+    EXPECT_FALSE(cftest::FileExists(mark)) << "a program replaced only at the next boot was started";
     EXPECT_EQ(1, RestartRequired);
     EXPECT_EQ(image, cftest::ReadFileBytes(readable));
     EXPECT_FALSE(cftest::FileExists(m_downloads / digest));
@@ -391,7 +390,8 @@ TEST_F(SystemFileRepair, TargetInUseIsReplacedAtTheNextBoot)
     EXPECT_NE(std::wstring::npos, pending.find(L"|!\\??\\" + held));
     EXPECT_EQ(std::wstring::npos, pending.find(m_downloads.Path()));
     ASSERT_TRUE(cftest::WriteFileBytes(m_downloads / digest, "planted"));
-    EXPECT_EQ(std::string(kRepairedLabel) + Ansi(readable) + "\r\n" + kRepairedLabel + Ansi(held) + "\r\n",
+    EXPECT_EQ(std::string(kInputMethodLabel) + kRepairedLabel + Ansi(readable) + "\r\n" + kRepairedLabel +
+                  Ansi(held) + "\r\n",
               ScanLogBuffer);
 
     CloseHandle(open);
