@@ -107,10 +107,6 @@ run_batch_suite() {  # ARCH
     cf_wine cmd /c exit >/dev/null 2>&1
     t2=$(date +%s)
     echo "== Wine session start $((t1 - t0)) s, program start $((t2 - t1)) s"
-    # The parsers' fuzz tests make a tenth of their inputs here; the twin
-    # makes them all.
-    export CF_FUZZ_INPUTS=10000
-    echo "== fuzz tests: $CF_FUZZ_INPUTS inputs each (100000 natively)"
     (cd "$b" && ctest --output-on-failure --timeout 2400 --output-junit "$PWD/junit.xml") 2>&1 |
         tee "$b/ctest-run.log"
     python3 cmake/gtest-cases.py "$b" "$b/junit.xml" "$b/cases" &&

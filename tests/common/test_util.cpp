@@ -233,12 +233,4 @@ std::string Narrow(const std::wstring& text)
     return out;
 }
 
-int FuzzInputs()
-{
-    wchar_t text[16] = L"";
-    const DWORD length = GetEnvironmentVariableW(L"CF_FUZZ_INPUTS", text, ARRAYSIZE(text));
-    const int inputs = length > 0 && length < ARRAYSIZE(text) ? _wtoi(text) : 0;
-    return inputs > 0 ? inputs : 100000;
-}
-
 }  // namespace cftest

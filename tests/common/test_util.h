@@ -96,10 +96,6 @@ private:
     DWORD m_id = 0;
 };
 
-// Inputs each fuzz test makes: 100000, or CF_FUZZ_INPUTS from the
-// environment (fewer under emulation, where each costs ten times as much).
-int FuzzInputs();
-
 std::string Hex(const void* data, size_t length);
 std::string Narrow(const std::wstring& text);  // UTF-8, for messages
 
