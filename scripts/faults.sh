@@ -186,6 +186,7 @@ mount_drive() {  # MiB: a tmpfs of that size becomes the game drive
 }
 
 old=$F/old  # the old modules the checks compare with
+log_full=0  # 1 while the scan log's disk may have no room for a record
 fresh_game() {
     rm -rf "$G"
     mkdir -p "$G"
@@ -296,8 +297,9 @@ print(state, ' '.join(words))
 PY
 )
     if [ "$logstate" = partial ]; then echo "  Tools.log: a partial record"; bad=$((bad + 1)); fi
-    # Every run that was not killed keeps its record.
-    if [ "$logstate" != whole ] && [ "$last_how" != kill ]; then
+    # Every run that was not killed keeps its record, unless the log's own
+    # disk has no room for it.
+    if [ "$logstate" != whole ] && [ "$last_how" != kill ] && [ "$log_full" = 0 ]; then
         echo "  Tools.log: no whole record of this run"; lost=1
     fi
     if [ "$logstate" = whole ]; then
@@ -438,6 +440,7 @@ for e in "${!exes[@]}"; do
         logdir=${log%/*}
         mkdir -p "$logdir"
         mount_drive "$big"
+        log_full=1
         for free in 0 64 256 3000; do
             mount -t tmpfs -o size=64k cflog "$logdir"
             head -c $((65536 - free)) /dev/zero | tr '\0' L > "$log"
@@ -449,6 +452,7 @@ for e in "${!exes[@]}"; do
             printf '   full disk under the scan log, %4d bytes free: %s; %s\n' "$free" "$summary" "$(verdict)"
             sed 's/^/   /' "$F/check.txt"
         done
+        log_full=0
 
         # A read-only game folder: nothing may change.
         mount_drive "$big"
