@@ -7,6 +7,7 @@
 #include "support/file_ops.h"
 #include "support/unique.h"
 
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -129,17 +130,26 @@ CopyResult CopyChunks(HANDLE source, HANDLE target, std::vector<char>& buffer, I
     }
 }
 
-// Work files of a run that was killed; removed by name, which takes a link
-// away and never touches what it points at.
-void RemoveLeftoverWorkFiles(const std::wstring& folder, const wchar_t* stem)
+bool StartsWith(const wchar_t* name, const wchar_t* stem) { return _wcsnicmp(name, stem, wcslen(stem)) == 0; }
+
+// Work files of a run that was killed, for the given rows; removed by name,
+// which takes a link away and never touches what it points at. One look at
+// the folder for all of them.
+void RemoveLeftoverWorkFiles(const std::wstring& folder, const GameModuleEntry* entries, size_t count)
 {
     WIN32_FIND_DATAW data;
-    cf::UniqueFind find(FindFirstFileW((folder + stem + kLeftoverPattern).c_str(), &data));
+    cf::UniqueFind find(FindFirstFileW((folder + kLeftoverPattern).c_str(), &data));
     if (!find)
         return;
     do {
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            DeleteFileW((folder + data.cFileName).c_str());
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        for (size_t i = 0; i < count; ++i) {
+            if (StartsWith(data.cFileName, entries[i].backupFile) || StartsWith(data.cFileName, entries[i].tempFile)) {
+                DeleteFileW((folder + data.cFileName).c_str());
+                break;
+            }
+        }
     } while (FindNextFileW(find.Get(), &data));
 }
 
@@ -178,7 +188,10 @@ bool PrepareModule(ModuleJob& job, const std::wstring& folder, HMODULE store, st
         job.outcome = Failed;
         return true;
     }
-    const PathState module = ExaminePath(job.dll);
+    // Opened for the backup at once; one held with no read sharing is still
+    // looked at, as its backup may exist already.
+    cf::UniqueFile source = OpenPlainFile(job.dll.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    const PathState module = source ? PathPlain : ExaminePath(job.dll);
     if (module != PathPlain) {
         job.ready = module == PathMissing;
         job.outcome = job.ready ? Untouched : Failed;
@@ -199,7 +212,6 @@ bool PrepareModule(ModuleJob& job, const std::wstring& folder, HMODULE store, st
     case PathMissing:
         break;
     }
-    cf::UniqueFile source = OpenPlainFile(job.dll.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
     if (source)
         job.backupFile = CreateWorkFile(folder, job.entry->backupFile, job.backupWork);
     const CopyResult result =
@@ -315,13 +327,13 @@ void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, 
     const bool linked = PathCrossesReparsePoint(folder);
     std::vector<char> buffer;
     bool stopped = false;
+    if (!linked)
+        RemoveLeftoverWorkFiles(folder, entries, count);
     for (ModuleJob& job : jobs) {
         if (linked) {
             job.outcome = Failed;
             continue;
         }
-        RemoveLeftoverWorkFiles(folder, job.entry->backupFile);
-        RemoveLeftoverWorkFiles(folder, job.entry->tempFile);
         if (StopRequested(comm) || !PrepareModule(job, folder, store, buffer, comm)) {
             stopped = true;
             break;
