@@ -7,7 +7,6 @@
 #include "support/file_ops.h"
 #include "support/unique.h"
 
-#include <cwchar>
 #include <vector>
 
 namespace {
@@ -130,7 +129,12 @@ CopyResult CopyChunks(HANDLE source, HANDLE target, std::vector<char>& buffer, I
     }
 }
 
-bool StartsWith(const wchar_t* name, const wchar_t* stem) { return _wcsnicmp(name, stem, wcslen(stem)) == 0; }
+bool StartsWith(const wchar_t* name, const wchar_t* stem)
+{
+    const int length = static_cast<int>(wcslen(stem));
+    return static_cast<int>(wcslen(name)) >= length &&
+           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, length, stem, length) == CSTR_EQUAL;
+}
 
 // Work files of a run that was killed, for the given rows; removed by name,
 // which takes a link away and never touches what it points at. One look at
