@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Fault injection (figures, not a test): the real CFRepair.exe, carrying
-# large modules, repairs a game folder while it is ended at many points
-# between the consent and the end (stop button, Esc or the close box,
-# TerminateProcess), on a full disk, in a read-only folder and with a broken
-# module store. After every run it checks what stands, and at the end it
-# prints the figures per kind of fault.
-#   scripts/faults.sh [--arch i686|x86_64] [--points N] [--rev REV]...
-#     --points N   ending points per way of ending (default 17, so 51 in all)
+# large modules, repairs a game folder while it is stopped at random moments
+# between the consent and the end (stop button, Esc, the close box), ended
+# at many points (TerminateProcess), on a full disk, in a read-only folder
+# and with a broken module store. After every run it checks what stands, and
+# at the end it prints the figures per kind of fault. It exits non-zero when
+# a figure of the current build is not zero.
+#   scripts/faults.sh [--arch i686|x86_64] [--stops N] [--points N] [--rev REV]...
+#     --arch A     the build to drive (default i686; x86_64 where 32-bit
+#                  programs cannot run)
+#     --stops N    stops at random moments, by button, Esc and close box in
+#                  turn (default 54)
+#     --points N   TerminateProcess points spread over the run (default 17)
 #     --rev REV    also measure the exe built from commit REV (for example
 #                  the one before a mend), with the same modules and checks
 # Work tree: build/faults-<arch> (large modules, a build of the product with
@@ -15,13 +20,14 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 args=("$@")
-arch=i686 points=17 revs=()
+arch=i686 points=17 stops=54 revs=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) arch=$2; shift 2 ;;
         --points) points=$2; shift 2 ;;
+        --stops) stops=$2; shift 2 ;;
         --rev) revs+=("$2"); shift 2 ;;
-        -h|--help) sed -n '2,14p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
         *) echo "faults.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -68,10 +74,22 @@ for i in "${!mods[@]}"; do
         { cat "$normal/standin-modules/$m"; head -c $((bytes - s)) /dev/zero | tr '\0' p; } > "$F/modules/$m"
     fi
     if [ "$(stat -c %s "$F/old/$m" 2>/dev/null)" != $((bytes - 4096)) ]; then
-        { printf 'old %s\r\n' "$m"; head -c "$bytes" /dev/zero | tr '\0' o; } | head -c $((bytes - 4096)) \
-            > "$F/old/$m"
+        # Exactly that long with no reader cut short: under pipefail a
+        # writer ended by SIGPIPE would end the script.
+        head="old $m"$'\r\n'
+        { printf '%s' "$head"; head -c $((bytes - 4096 - ${#head})) /dev/zero | tr '\0' o; } > "$F/old/$m"
     fi
 done
+
+# An rs.dll larger than its clean copy, for a disk that has room for the
+# clean copy but not for the backup; the other old modules are shared.
+mkdir -p "$F/old-big"
+for m in "${mods[@]}"; do ln -f "$F/old/$m" "$F/old-big/$m"; done
+big_rs=$(( (sizes[0] + 140) << 20 ))
+if [ "$(stat -c %s "$F/old-big/rs.dll.big" 2>/dev/null)" != "$big_rs" ]; then
+    { printf 'old big rs.dll\r\n'; head -c $((big_rs - 16)) /dev/zero | tr '\0' O; } > "$F/old-big/rs.dll.big"
+fi
+rm -f "$F/old-big/rs.dll" && ln "$F/old-big/rs.dll.big" "$F/old-big/rs.dll"
 
 # 2. The product built with them (into a dist folder of its own: dist/
 #    holds the shipped exe), and the same from each --rev.
@@ -167,27 +185,33 @@ mount_drive() {  # MiB: a tmpfs of that size becomes the game drive
     mount -t tmpfs -o "size=$1m" cfgame "$F/d"
 }
 
+old=$F/old  # the old modules the checks compare with
+log_full=0  # 1 while the scan log's disk may have no room for a record
 fresh_game() {
     rm -rf "$G"
     mkdir -p "$G"
     printf 'MZ launcher' > "$G/crossfire.exe"
-    cp "$F/old/"*.dll "$G/"
+    cp "$old/"*.dll "$G/"
 }
 
 # One run of Z:\EXE ended as HOW (none|stop|esc|close|kill) MS ms after the
-# consent; sets out (what faultkit saw) and log_before.
+# consent; sets out (what faultkit saw), driven (0 when faultkit could not
+# drive the product: the run proves nothing and counts as failed) and
+# log_before.
 run_app() {
     local exe=$1 how=$2 ms=$3 app i
     kit clearpending >/dev/null
     log_before=$(stat -c %s "$log" 2>/dev/null || echo 0)
     env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "Z:\\${exe//\//\\}" >/dev/null 2>&1 &
     app=$!
-    out=$(kit interrupt "$how" "$ms") || out="faultkit failed: $out"
+    driven=1
+    out=$(kit interrupt "$how" "$ms") || { driven=0; out="faultkit failed: $out"; }
     for ((i = 0; i < 600; i++)); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
     if kill -0 "$app" 2>/dev/null; then
         kill -9 "$app" 2>/dev/null || true
         out="$out (wine process killed)"
     fi
+    last_how=$how
     wait "$app" 2>/dev/null || true
 }
 
@@ -202,18 +226,23 @@ state_of() {  # FILE OLD CLEAN -> absent | old | clean | partial:N
 # What stands after a run. Prints a line per fault; sets bad (files partial
 # or missing), work (work files left for the next run), logstate and summary.
 check_run() {
-    local pending i m s dll bak tmp p key clean=0 backups=0 moves=0
+    local pending i m s dll bak tmp p key line clean=0 backups=0 moves=0
     pending=$(kit pending | tr 'A-Z' 'a-z')
-    bad=0 work=0
+    bad=0 work=0 nobackup=0 misreported=0 lost=0
     for i in "${!mods[@]}"; do
         m=${mods[$i]} s=${mods[$i]%.dll}
         key=$(printf '\\??\\d:\\games\\crossfire\\%s.tmp|!\\??\\d:\\games\\crossfire\\%s' "$s" "$m" |
               tr 'A-Z' 'a-z')
         p=0
         if grep -qxF "$key" <<<"$pending"; then p=1 moves=$((moves + 1)); fi
-        dll=$(state_of "$G/$m" "$F/old/$m" "$F/modules/$m")
-        bak=$(state_of "$G/$s.morvex" "$F/old/$m" "$F/modules/$m")
-        tmp=$(state_of "$G/$s.tmp" "$F/old/$m" "$F/modules/$m")
+        dll=$(state_of "$G/$m" "$old/$m" "$F/modules/$m")
+        bak=$(state_of "$G/$s.morvex" "$old/$m" "$F/modules/$m")
+        tmp=$(state_of "$G/$s.tmp" "$old/$m" "$F/modules/$m")
+        changed[$i]=0
+        if [ "$dll" = clean ] || [ "$p" = 1 ]; then
+            changed[$i]=1
+            if [ "$bak" != old ]; then echo "  $m replaced without a backup"; nobackup=$((nobackup + 1)); fi
+        fi
         case "$dll" in
             old) ;;
             clean) clean=$((clean + 1)) ;;
@@ -236,7 +265,9 @@ check_run() {
             *) echo "  unexpected file ${f##*/}"; bad=$((bad + 1)) ;;
         esac
     done
-    logstate=$(python3 - "$log" "$log_before" <<'PY'
+    # The record's state, then one word per module: ok (repaired or
+    # scheduled), failed, or none (no line).
+    read -r logstate lines < <(python3 - "$log" "$log_before" "${mods[@]}" <<'PY'
 import sys
 try:
     data = open(sys.argv[1], 'rb').read()
@@ -246,14 +277,41 @@ before = int(sys.argv[2])
 new = data[before:] if len(data) >= before else data
 separator = b'\r\n' + b'=' * 69 + b'\r\n\r\n'
 if not new:
-    print('none')
+    state = 'none'
 elif new.startswith(b'StartTime:') and new.endswith(separator) and new.count(b'StartTime:') == 1:
-    print('whole')
+    state = 'whole'
 else:
-    print('partial')
+    state = 'partial'
+label = '修复CrossFile文件'.encode('gbk')
+failed = '修复CrossFile文件失败'.encode('gbk')
+words = []
+for m in sys.argv[3:]:
+    path = ('d:\\games\\crossfire\\' + m).encode('gbk') + b'\r\n'
+    if failed + b'\t' + path in new:
+        words.append('failed')
+    elif label + b'\t' + path in new:
+        words.append('ok')
+    else:
+        words.append('none')
+print(state, ' '.join(words))
 PY
 )
     if [ "$logstate" = partial ]; then echo "  Tools.log: a partial record"; bad=$((bad + 1)); fi
+    # Every run that was not killed keeps its record, unless the log's own
+    # disk has no room for it.
+    if [ "$logstate" != whole ] && [ "$last_how" != kill ] && [ "$log_full" = 0 ]; then
+        echo "  Tools.log: no whole record of this run"; lost=1
+    fi
+    if [ "$logstate" = whole ]; then
+        i=0
+        for line in $lines; do
+            if { [ "${changed[$i]}" = 1 ] && [ "$line" != ok ]; } || { [ "${changed[$i]}" = 0 ] && [ "$line" = ok ]; }; then
+                echo "  ${mods[$i]}: logged $line, but $([ "${changed[$i]}" = 1 ] && echo replaced || echo not replaced)"
+                misreported=$((misreported + 1))
+            fi
+            i=$((i + 1))
+        done
+    fi
     summary="$clean clean, $backups backups, $moves boot-time moves, log record: $logstate"
 }
 
@@ -275,15 +333,29 @@ check_finished() {
     if [ -n "$left" ]; then echo "  after the next run: left over: $left"; finished=0; fi
 }
 
-declare -A runs partial works nexts logs hung
+declare -A runs partial works nexts logs hung failedruns lostrecords nobackups misreports
+declare -a changed
 tally() {  # KEY
     runs[$1]=$(( ${runs[$1]:-0} + 1 ))
     partial[$1]=$(( ${partial[$1]:-0} + bad ))
     works[$1]=$(( ${works[$1]:-0} + work ))
     logs[$1]="${logs[$1]:-} $logstate"
+    failedruns[$1]=$(( ${failedruns[$1]:-0} + 1 - driven ))
+    lostrecords[$1]=$(( ${lostrecords[$1]:-0} + lost ))
+    nobackups[$1]=$(( ${nobackups[$1]:-0} + nobackup ))
+    misreports[$1]=$(( ${misreports[$1]:-0} + misreported ))
     case "$out" in *hung*|*"did not end"*|*killed*) hung[$1]=$(( ${hung[$1]:-0} + 1 )) ;; esac
 }
-verdict() { if [ "$bad" = 0 ]; then echo ok; else echo "$bad PARTIAL"; fi; }
+verdict() {
+    local v=""
+    [ "$driven" = 1 ] || v="$v DRIVER FAILED"
+    [ "$bad" = 0 ] || v="$v $bad PARTIAL"
+    [ "$lost" = 0 ] || v="$v RECORD LOST"
+    [ "$nobackup" = 0 ] || v="$v $nobackup WITHOUT BACKUP"
+    [ "$misreported" = 0 ] || v="$v $misreported MISREPORTED"
+    case "$out" in *hung*|*"did not end"*|*killed*) v="$v HUNG" ;; esac
+    echo "${v:- ok}" | sed 's/^ //'
+}
 
 big=$((old_total * 3 + 256))
 for e in "${!exes[@]}"; do
@@ -307,21 +379,25 @@ for e in "${!exes[@]}"; do
     done
     echo "   an undisturbed run takes about $t ms from the consent to the result dialog"
 
-    # The worker ends MS ms after the consent: the process at once for Esc,
-    # the close box and TerminateProcess; 200 ms after the press for stop.
-    ways=(stop esc kill)
-    total=$((points * ${#ways[@]}))
-    for ((k = 1; k <= total; k++)); do
-        how=${ways[$((k % ${#ways[@]}))]}
-        if [ "$how" = esc ] && [ $(((k / 3) % 2)) = 1 ]; then how=close; fi
-        ms=$((k * t / (total + 1)))
+    # Stops at random moments of the run (button, Esc, close box in turn),
+    # then TerminateProcess at points spread over it.
+    RANDOM=18
+    plan=()
+    for ((k = 0; k < stops; k++)); do
+        ways=(stop esc close)
+        plan+=("${ways[$((k % 3))]} $((RANDOM * 32768 + RANDOM))")
+    done
+    for ((k = 1; k <= points; k++)); do plan+=("kill $k"); done
+    for step in "${plan[@]}"; do
+        read -r how r <<<"$step"
+        if [ "$how" = kill ]; then ms=$((r * t / (points + 1))); else ms=$((r % (t + 1))); fi
         fresh_game
-        run_app "$exe" "$how" "$([ "$how" = stop ] && echo $((ms - 200)) || echo "$ms")"
+        run_app "$exe" "$how" "$ms"
         check_run > "$F/check.txt"
         case "$how" in
-            stop) key="$label, ended by the stop button" ;;
+            stop) key="$label, stopped by the button" ;;
             kill) key="$label, ended by TerminateProcess" ;;
-            *) key="$label, ended by Esc or the close box" ;;
+            *) key="$label, stopped by Esc or the close box" ;;
         esac
         tally "$key"
         printf '   %-5s at %4d ms: %-44s %s; %s\n' "$how" "$ms" "${out#* ms: }" "$summary" "$(verdict)"
@@ -346,10 +422,25 @@ for e in "${!exes[@]}"; do
             sed 's/^/   /' "$F/check.txt"
         done
 
+        # Room for rs.dll's clean copy but not for the backup of a larger
+        # old rs.dll: it must stay, not be replaced without its backup.
+        old=$F/old-big
+        for _ in 1 2; do
+            mount_drive $((old_total + 140 + 200))
+            fresh_game
+            run_app "$exe" none 0
+            check_run > "$F/check.txt"
+            tally "$label, full disk with room for the clean copy, not the backup"
+            printf '   full disk, room for the clean rs.dll, not its backup: %s; %s\n' "$summary" "$(verdict)"
+            sed 's/^/   /' "$F/check.txt"
+        done
+        old=$F/old
+
         # A full drive under the scan log: the new record is whole or absent.
         logdir=${log%/*}
         mkdir -p "$logdir"
         mount_drive "$big"
+        log_full=1
         for free in 0 64 256 3000; do
             mount -t tmpfs -o size=64k cflog "$logdir"
             head -c $((65536 - free)) /dev/zero | tr '\0' L > "$log"
@@ -361,6 +452,7 @@ for e in "${!exes[@]}"; do
             printf '   full disk under the scan log, %4d bytes free: %s; %s\n' "$free" "$summary" "$(verdict)"
             sed 's/^/   /' "$F/check.txt"
         done
+        log_full=0
 
         # A read-only game folder: nothing may change.
         mount_drive "$big"
@@ -392,7 +484,7 @@ for e in "${!exes[@]}"; do
         ms=$((k * t / 5))
         k=$((k + 1))
         fresh_game
-        run_app "$broken" "$how" "$([ "$how" = stop ] && echo $((ms - 200)) || echo "$ms")"
+        run_app "$broken" "$how" "$ms"
         check_run > "$F/check.txt"
         for m in fmodex.dll cshell.dll; do
             if ! cmp -s "$G/$m" "$F/old/$m"; then
@@ -408,13 +500,25 @@ done
 
 echo
 echo "== figures (partial: a module, backup, .tmp or scan-log record that is neither absent nor whole,"
-echo "   or a module gone without a boot-time move)"
+echo "   or a module gone without a boot-time move; failed: faultkit could not drive the product, so the"
+echo "   run proves nothing; hung: no result dialog, or no end of the program, within 20 s of a stop;"
+echo "   lost: a run not killed that left no whole record; misreported: a module line that says"
+echo "   repaired for a module not replaced or scheduled, or not for one that was)"
+status=0
 while IFS= read -r key; do
     whole=$(tr ' ' '\n' <<<"${logs[$key]}" | grep -c '^whole$' || true)
     none=$(tr ' ' '\n' <<<"${logs[$key]}" | grep -c '^none$' || true)
-    line="$key: ${runs[$key]} runs, ${partial[$key]} partial files; Tools.log: $whole whole records, $none none"
+    line="$key: ${runs[$key]} runs, ${failedruns[$key]} failed, ${hung[$key]:-0} hung, ${partial[$key]} partial files,"
+    line="$line ${nobackups[$key]} modules without a backup, ${lostrecords[$key]} lost records,"
+    line="$line ${misreports[$key]} misreported lines; Tools.log: $whole whole records, $none none"
     [ -n "${nexts[$key]:-}" ] && line="$line; the next run finished the repair ${nexts[$key]}/${runs[$key]}"
     [ "${works[$key]:-0}" != 0 ] && line="$line; ${works[$key]} work files (*.part) left for the next run"
-    [ -n "${hung[$key]:-}" ] && line="$line; ${hung[$key]} did not end by themselves"
     echo "$line"
+    if [ "${key%%,*}" = "${labels[0]}" ] &&
+        [ $(( ${failedruns[$key]} + ${hung[$key]:-0} + ${partial[$key]} + ${nobackups[$key]} + ${lostrecords[$key]} +
+              ${misreports[$key]} )) != 0 ] ||
+        { [ "${key%%,*}" = "${labels[0]}" ] && [ -n "${nexts[$key]:-}" ] && [ "${nexts[$key]}" != "${runs[$key]}" ]; }; then
+        status=1
+    fi
 done < <(printf '%s\n' "${!runs[@]}" | sort)
+exit $status

@@ -5,6 +5,7 @@
 #include "app/app_texts.h"
 #include "app/ok_dlg.h"
 #include "log/scan_log.h"
+#include "repair/game_repair.h"
 #include "repair/module.h"
 #include "res/resource.h"
 #include "support/unique.h"
@@ -30,8 +31,12 @@ const int kLinkIds[3] = {IDC_HELP_LINK, IDC_HOME_LINK, IDC_FORUM_LINK};
 const COLORREF kBandColour = RGB(222, 239, 255);
 const int kBandHeight = 40;
 const WORD kTitleFontKey = 0x0A00;
-const DWORD kStopWaitMs = 200;
-const DWORD kTerminateWaitMs = 1000;
+const UINT_PTR kStopTimer = 1;   // answers the consent question while a stop waits
+const UINT_PTR kCloseTimer = 2;  // gives up on the run when the window closes
+const UINT kStopTimerMs = 100;
+const UINT kCloseWaitMs = 5000;
+const UINT kRestartPollMs = 200;
+const wchar_t kDialogClass[] = L"#32770";
 
 int EnablePrivilege(const wchar_t* name)
 {
@@ -120,7 +125,7 @@ void ShowShellRestartDialog(const wchar_t* prompt)
         restartDialog(nullptr, prompt, EWX_REBOOT);
 }
 
-CMainDlg::CMainDlg() = default;
+CMainDlg::CMainDlg() { m_run.comm = this; }
 
 CMainDlg::~CMainDlg()
 {
@@ -148,6 +153,10 @@ bool CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
     case WM_ERASEBKGND:
         result = OnEraseBackground(reinterpret_cast<HDC>(wParam));
         return true;
+    case WM_TIMER:
+        OnTimer(static_cast<UINT_PTR>(wParam));
+        result = 0;
+        return true;
     case WM_COMMAND:
         if (const wchar_t* address = LinkAddress(LOWORD(wParam))) {
             // With SS_NOTIFY the static also reports double-clicks (and
@@ -160,7 +169,7 @@ bool CMainDlg::OnMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
         switch (LOWORD(wParam)) {
         case IDOK:
         case IDCANCEL:
-            EndDialog(m_hWnd, LOWORD(wParam));
+            OnClose(LOWORD(wParam));
             break;
         case IDC_START_STOP:
             OnStartStop();
@@ -218,7 +227,10 @@ void CMainDlg::ResetRunState()
         m_hWorkerThread = nullptr;
     }
     m_bStopRequested = 0;
+    m_run.stopped = 0;
+    m_run.offeringRestart = 0;
     RepairPerformed = 0;
+    RepairFailed = 0;
 }
 
 void CMainDlg::OnStartStop()
@@ -230,43 +242,101 @@ void CMainDlg::OnStartStop()
     if (lstrcmpW(caption, kStartCaption) == 0) {
         ResetRunState();
         m_bResultAwaited = true;
-        m_hWorkerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RepairThreadProc, this, 0, nullptr));
+        m_hWorkerThread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RepairThreadProc, this, 0, &m_workerId));
         SetDlgItemTextW(m_hWnd, IDC_START_STOP, kStopCaption);
         SetDlgItemTextW(m_hWnd, IDC_STATUS, kStatusRunning);
         return;
     }
+    if (!m_bStopping && m_bResultAwaited)
+        RequestStop();
+}
 
-    m_bStopRequested = 1;
-    const bool ended = WaitForSingleObject(m_hWorkerThread, kStopWaitMs) == WAIT_OBJECT_0;
-    if (!ended) {
-        TerminateThread(m_hWorkerThread, 0);
-        // Termination is asynchronous; once it is done nothing can post.
-        WaitForSingleObject(m_hWorkerThread, kTerminateWaitMs);
-    }
-    if (m_hWorkerThread) {
-        CloseHandle(m_hWorkerThread);
-        m_hWorkerThread = nullptr;
-    }
-    // A worker that ended by itself has posted the completion already. One
-    // that finished between the wait and the terminate has posted it too:
-    // drop that one, so exactly one result dialog follows.
-    if (!ended) {
-        MSG pending;
-        while (PeekMessageW(&pending, m_hWnd, WM_SCAN_COMPLETE, WM_SCAN_COMPLETE, PM_REMOVE)) {
-        }
+// The run is asked, never killed: it may hold the heap's or the loader's
+// lock, and its files must be left whole. The window stays in the stopping
+// state, its messages flowing, until the run's completion arrives.
+void CMainDlg::RequestStop()
+{
+    m_bStopping = true;
+    InterlockedExchange(&m_bStopRequested, 1);
+    if (!m_hWorkerThread) {
+        // The run never started, so nothing else will complete it.
+        m_run.stopped = 1;
         PostMessageW(m_hWnd, WM_SCAN_COMPLETE, 0, 0);
+        return;
+    }
+    AnswerConsentNo();
+    // The question may open just after the press; it is answered as it comes.
+    SetTimer(m_hWnd, kStopTimer, kStopTimerMs, nullptr);
+}
+
+namespace {
+
+BOOL CALLBACK AnswerNo(HWND window, LPARAM)
+{
+    wchar_t className[16] = L"";
+    wchar_t title[64] = L"";
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    GetWindowTextW(window, title, ARRAYSIZE(title));
+    // Only the consent question: the restart box of the same thread is the
+    // user's to answer.
+    if (lstrcmpW(className, kDialogClass) == 0 && lstrcmpW(title, kGameConsentCaption) == 0)
+        PostMessageW(window, WM_COMMAND, IDNO, 0);
+    return TRUE;
+}
+
+}  // namespace
+
+void CMainDlg::AnswerConsentNo()
+{
+    if (m_workerId && !m_run.offeringRestart)
+        EnumThreadWindows(m_workerId, AnswerNo, 0);
+}
+
+// Esc or the close box: a run is stopped as by the button and given a few
+// seconds to end, then the program ends without it. A restart offer on
+// screen is waited for, so a registered boot-time move is not left unoffered.
+void CMainDlg::OnClose(int code)
+{
+    if (!IsWorkerRunning()) {
+        EndDialog(m_hWnd, code);
+        return;
+    }
+    if (m_closeCode)
+        return;
+    m_closeCode = code;
+    if (!m_bStopping)
+        RequestStop();
+    SetTimer(m_hWnd, kCloseTimer, kCloseWaitMs, nullptr);
+}
+
+void CMainDlg::OnTimer(UINT_PTR id)
+{
+    if (id == kStopTimer) {
+        AnswerConsentNo();
+    } else if (id == kCloseTimer) {
+        if (m_run.offeringRestart) {
+            SetTimer(m_hWnd, kCloseTimer, kRestartPollMs, nullptr);
+            return;
+        }
+        KillTimer(m_hWnd, kCloseTimer);
+        KillTimer(m_hWnd, kStopTimer);
+        EndDialog(m_hWnd, m_closeCode);
     }
 }
 
 unsigned __stdcall CMainDlg::RepairThreadProc(void* parameter)
 {
-    RunRepair(static_cast<CMainDlg*>(parameter)->m_hWnd);
+    CMainDlg* window = static_cast<CMainDlg*>(parameter);
+    RunRepair(window->m_hWnd, &window->m_run);
     return 0;
 }
 
-void CMainDlg::RunRepair(HWND notify)
+void CMainDlg::RunRepair(HWND notify, RunControl* control)
 {
+    ICommunication* comm = control ? control->comm : nullptr;
     RestartRequired = 0;
+    RepairFailed = 0;
     ResetScanLog();
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -274,17 +344,23 @@ void CMainDlg::RunRepair(HWND notify)
     const size_t headerLength = ScanLogBuffer.size();
 
     CKillSysFileFix module;
-    module.RepairGame();
+    module.RepairGame(comm);
+    // A stop pressed after the work was done does not make it a stopped run.
+    if (control && comm && comm->IsStopRequested())
+        control->stopped = 1;
 
     if (ScanLogBuffer.size() == headerLength)
         AppendScanLogNothingFound();
-    else
-        RepairPerformed = 1;
     AppendScanLogSeparator();
     SaveScanLog();
 
-    if (RestartRequired)
+    if (RestartRequired) {
+        if (control)
+            control->offeringRestart = 1;
         ShowRestartPrompt(kRestartPrompt);
+        if (control)
+            control->offeringRestart = 0;
+    }
     PostMessageW(notify, WM_SCAN_COMPLETE, 0, 0);
 }
 
@@ -295,7 +371,14 @@ LRESULT CMainDlg::OnScanComplete()
     if (!m_bResultAwaited)
         return 0;
     m_bResultAwaited = false;
-    COKDlg result(&m_bStopRequested);
+    m_bStopping = false;
+    KillTimer(m_hWnd, kStopTimer);
+    if (m_closeCode) {
+        KillTimer(m_hWnd, kCloseTimer);
+        EndDialog(m_hWnd, m_closeCode);
+        return 0;
+    }
+    COKDlg result(&m_run.stopped);
     // Owned by this window even when another program is active: the owner
     // stays disabled while the result shows, so no press or Esc reaches it.
     result.DoModal(m_hWnd, IDD_RESULT);

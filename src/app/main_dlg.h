@@ -25,6 +25,13 @@ using ShowRestartPromptFn = void (*)(const wchar_t* prompt);
 extern ShowRestartPromptFn ShowRestartPrompt;
 void ShowShellRestartDialog(const wchar_t* prompt);
 
+// What a run shares with the window that started it.
+struct RunControl {
+    ICommunication* comm = nullptr;     // asked whether to stop
+    volatile LONG stopped = 0;          // set by the run: it ended early for a stop
+    volatile LONG offeringRestart = 0;  // set by the run while the restart box is up
+};
+
 class CMainDlg : public CDialogBase, public ICommunication {
 public:
     CMainDlg();
@@ -36,8 +43,9 @@ public:
     bool IsWorkerRunning() const;
 
     static unsigned __stdcall RepairThreadProc(void* parameter);
-    // The worker's whole run; posts WM_SCAN_COMPLETE to `notify` at the end.
-    static void RunRepair(HWND notify);
+    // The worker's whole run; saves its record on every way out, then posts
+    // WM_SCAN_COMPLETE to `notify`.
+    static void RunRepair(HWND notify, RunControl* control = nullptr);
 
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
@@ -47,6 +55,10 @@ private:
     void OnStartStop();
     LRESULT OnScanComplete();
     LRESULT OnEraseBackground(HDC dc);
+    void OnTimer(UINT_PTR id);
+    void OnClose(int code);
+    void RequestStop();
+    void AnswerConsentNo();
     void ResetRunState();
 
     HICON m_hIcon = nullptr;
@@ -54,5 +66,9 @@ private:
     CSkinBitmap m_footer;
     volatile LONG m_bStopRequested = 0;
     HANDLE m_hWorkerThread = nullptr;
+    unsigned m_workerId = 0;
+    RunControl m_run;
     bool m_bResultAwaited = false;  // a run started and its result not yet shown
+    bool m_bStopping = false;       // stop pressed, the run not yet ended
+    int m_closeCode = 0;            // non-zero: the window ends when the run does
 };

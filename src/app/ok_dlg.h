@@ -8,11 +8,12 @@
 
 class COKDlg : public CDialogBase {
 public:
-    // `pUserStopped`: the main window's stop flag, read once at initialisation.
+    // `pUserStopped`: set when the run ended early for a stop; read once at
+    // initialisation.
     explicit COKDlg(const volatile LONG* pUserStopped);
 
     // The text of static 1019: outcome, then the customer-service contact.
-    static std::wstring BuildResultText(bool userStopped, bool repaired);
+    static std::wstring BuildResultText(bool userStopped, bool repaired, bool failed = false);
 
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -2,3 +2,4 @@
 
 volatile int32_t RepairPerformed = 0;
 volatile int32_t RestartRequired = 0;
+volatile int32_t RepairFailed = 0;

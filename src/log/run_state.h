@@ -12,8 +12,11 @@ protected:
     ~ICommunication() = default;
 };
 
-// 1 when the last run added anything to the scan log.
+// 1 when the last run replaced a file or scheduled its replacement.
 extern volatile int32_t RepairPerformed;
+// 1 when a file of the last run could not be repaired; repair parts set it,
+// only the start of a run clears it.
+extern volatile int32_t RepairFailed;
 // 1 when a file replacement was deferred to the next boot; repair parts set
 // it, only the start of a run clears it.
 extern volatile int32_t RestartRequired;

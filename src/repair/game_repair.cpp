@@ -13,12 +13,14 @@ namespace {
 
 const wchar_t kLaunchers[][20] = {L"crossfire.exe", L"launchcrossfire.exe"};
 const wchar_t kConsentText[] = L"如果CrossFire无法正常进入游戏，请点击“是”";
-const wchar_t kConsentCaption[] = L"CrossFire修复";
 const wchar_t kStoreType[] = L"bin";
 const WORD kStoreLanguage = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED);  // 2052
 const char kRepairedLabel[] = "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\t";  // 修复CrossFile文件
+const char kFailedLabel[] =
+    "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\xca\xa7\xb0\xdc" "\t";  // 修复CrossFile文件失败
 const char kLineEnd[] = "\r\n";
-const wchar_t kWorkSuffix[] = L".part";
+const wchar_t kWorkExtension[] = L".part";
+const wchar_t kLeftoverPattern[] = L"*.part";
 const DWORD kCopyChunk = 1 << 20;
 
 // A locked view of one module of the store; empty when it is missing or
@@ -46,16 +48,11 @@ ModuleBytes LoadModuleBytes(WORD resourceId, HMODULE store)
     return bytes;
 }
 
-// Creates the file, or truncates it when it exists. Wine truncates even a
-// file it has just created, and ext4 then writes a truncated file out as it
-// is closed, which stalls the step that follows; so a new file is made with
-// CREATE_NEW and only a file already there is truncated.
-HANDLE CreateModuleFile(const wchar_t* path)
+// A new file of a fresh name, so nothing planted under a name we could be
+// expected to use is ever opened or written through.
+cf::UniqueFile CreateWorkFile(const std::wstring& folder, const wchar_t* stem, std::wstring& path)
 {
-    HANDLE file = CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        file = CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    return file;
+    return CreateNewFile(folder, stem, kWorkExtension, path);
 }
 
 // The whole module or nothing: a partial file never stays behind (unless
@@ -65,7 +62,11 @@ bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
     DWORD written = 0;
     BOOL ok;
     {
-        cf::UniqueFile file(CreateModuleFile(path));
+        // Wine truncates even a file it has just created, and ext4 then
+        // writes a truncated file out as it is closed, stalling what follows.
+        cf::UniqueFile file(CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_NEW, 0, nullptr));
+        if (!file)
+            file.Reset(CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         if (!file)
             return false;
         ok = WriteFile(file.Get(), bytes.data, bytes.size, &written, nullptr);
@@ -76,91 +77,305 @@ bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
     return false;
 }
 
-bool FlushFile(const std::wstring& path)
+bool StopRequested(ICommunication* comm) { return comm && comm->IsStopRequested(); }
+
+enum PathState { PathMissing, PathPlain, PathRefused };
+
+// Looks at a name without following a link there: a folder, a reparse point
+// or a file with other hard links is refused.
+PathState ExaminePath(const std::wstring& path, ULONGLONG* size = nullptr)
 {
-    cf::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    return file && FlushFileBuffers(file.Get());
+    cf::UniqueFile file =
+        OpenPlainFile(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathMissing : PathRefused;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (size && GetFileInformationByHandle(file.Get(), &info))
+        *size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return PathPlain;
 }
 
-// Copies `from` to a new `to` and flushes it; on failure `to` may be partial.
-// Not CopyFileW: its copy would take the module's attributes, and a read-only
-// work file could then be neither flushed nor replaced.
-bool CopyFlushed(const std::wstring& from, const std::wstring& to)
+enum CopyResult { CopyDone, CopyFailed, CopyStopped };
+
+CopyResult WriteChunks(HANDLE target, const char* data, DWORD size, ICommunication* comm)
 {
-    cf::UniqueFile source(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source)
-        return false;
-    cf::UniqueFile target(CreateModuleFile(to.c_str()));
-    if (!target)
-        return false;
-    std::vector<char> chunk(kCopyChunk);
+    for (DWORD done = 0; done < size;) {
+        if (StopRequested(comm))
+            return CopyStopped;
+        const DWORD part = size - done < kCopyChunk ? size - done : kCopyChunk;
+        DWORD written = 0;
+        if (!WriteFile(target, data + done, part, &written, nullptr) || written != part)
+            return CopyFailed;
+        done += part;
+    }
+    return CopyDone;
+}
+
+CopyResult CopyChunks(HANDLE source, HANDLE target, std::vector<char>& buffer, ICommunication* comm)
+{
+    buffer.resize(kCopyChunk);
     for (;;) {
+        if (StopRequested(comm))
+            return CopyStopped;
         DWORD got = 0, written = 0;
-        if (!ReadFile(source.Get(), chunk.data(), kCopyChunk, &got, nullptr))
-            return false;
+        if (!ReadFile(source, buffer.data(), kCopyChunk, &got, nullptr))
+            return CopyFailed;
         if (got == 0)
-            return FlushFileBuffers(target.Get()) != 0;
-        if (!WriteFile(target.Get(), chunk.data(), got, &written, nullptr) || written != got)
-            return false;
+            return CopyDone;
+        if (!WriteFile(target, buffer.data(), got, &written, nullptr) || written != got)
+            return CopyFailed;
     }
 }
 
-// A backup is the whole old module or absent, even when the run is killed:
-// it is copied under the work name and takes the backup's name only when
-// complete and on the disk. The first backup ever made is kept for good,
-// never replaced.
-void KeepFirstBackup(const std::wstring& dll, const std::wstring& backup, const std::wstring& work)
+bool StartsWith(const wchar_t* name, const wchar_t* stem)
 {
-    if (GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
+    const int length = static_cast<int>(wcslen(stem));
+    return static_cast<int>(wcslen(name)) >= length &&
+           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, length, stem, length) == CSTR_EQUAL;
+}
+
+// Work files of a run that was killed, for the given rows; removed by name,
+// which takes a link away and never touches what it points at. One look at
+// the folder for all of them.
+void RemoveLeftoverWorkFiles(const std::wstring& folder, const GameModuleEntry* entries, size_t count)
+{
+    WIN32_FIND_DATAW data;
+    cf::UniqueFind find(FindFirstFileW((folder + kLeftoverPattern).c_str(), &data));
+    if (!find)
         return;
-    if (!CopyFlushed(dll, work) || !MoveFileW(work.c_str(), backup.c_str()))
-        DeleteFileW(work.c_str());
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        for (size_t i = 0; i < count; ++i) {
+            if (StartsWith(data.cFileName, entries[i].backupFile) || StartsWith(data.cFileName, entries[i].tempFile)) {
+                DeleteFileW((folder + data.cFileName).c_str());
+                break;
+            }
+        }
+    } while (FindNextFileW(find.Get(), &data));
 }
 
-// The clean copy reaches the temporary name whole, by a rename: a boot-time
-// move registered by an earlier run may point at that name, so it is never
-// rewritten in place.
-bool WriteCleanCopy(const ModuleBytes& bytes, const std::wstring& work, const std::wstring& temp)
+enum Outcome { Untouched, Replaced, Scheduled, Failed };
+
+// One module's way through a run.
+struct ModuleJob {
+    const GameModuleEntry* entry = nullptr;
+    std::wstring dll, backup, temp;
+    ModuleBytes bytes;
+    bool present = false;
+    bool emptyBackup = false;   // a backup of no bytes is none; a new one takes its name
+    std::wstring backupWork;    // a new backup, complete, before it reaches the disk
+    cf::UniqueFile backupFile;  // open until flushed
+    bool ready = false;         // may be replaced: it has a backup, or needs none
+    Outcome outcome = Untouched;
+};
+
+void DropBackupWork(ModuleJob& job)
 {
-    if (WriteModuleFile(bytes, work.c_str()) &&
-        MoveFileExW(work.c_str(), temp.c_str(), MOVEFILE_REPLACE_EXISTING))
+    job.backupFile.Reset();
+    if (!job.backupWork.empty())
+        DeleteFileW(job.backupWork.c_str());
+    job.backupWork.clear();
+}
+
+// Makes a new backup of a present module under a work name, unless a real
+// one exists (the first backup ever made is kept for good). A module whose
+// backup name holds a folder or a link, or that cannot be read, is left
+// alone. False when a stop came; the module is then as it was.
+bool PrepareModule(ModuleJob& job, const std::wstring& folder, HMODULE store, std::vector<char>& buffer,
+                   ICommunication* comm)
+{
+    job.bytes = LoadModuleBytes(job.entry->resourceId, store);
+    if (!job.bytes.data) {
+        job.outcome = Failed;
         return true;
-    DeleteFileW(work.c_str());
-    return false;
+    }
+    // Opened for the backup at once; one held with no read sharing is still
+    // looked at, as its backup may exist already.
+    cf::UniqueFile source = OpenPlainFile(job.dll.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    const PathState module = source ? PathPlain : ExaminePath(job.dll);
+    if (module != PathPlain) {
+        job.ready = module == PathMissing;
+        job.outcome = job.ready ? Untouched : Failed;
+        return true;
+    }
+    job.present = true;
+    ULONGLONG backupSize = 0;
+    switch (ExaminePath(job.backup, &backupSize)) {
+    case PathRefused:
+        job.outcome = Failed;
+        return true;
+    case PathPlain:
+        job.ready = backupSize != 0;
+        job.emptyBackup = !job.ready;
+        if (job.ready)
+            return true;
+        break;
+    case PathMissing:
+        break;
+    }
+    if (source)
+        job.backupFile = CreateWorkFile(folder, job.entry->backupFile, job.backupWork);
+    const CopyResult result =
+        job.backupFile ? CopyChunks(source.Get(), job.backupFile.Get(), buffer, comm) : CopyFailed;
+    if (result == CopyDone)
+        return true;
+    DropBackupWork(job);
+    if (result == CopyStopped)
+        return false;
+    job.outcome = Failed;
+    return true;
 }
 
-// The move waits for the boot, so the clean copy must be on the disk first.
-// A clean copy renamed over the module at once is not flushed: should a
-// crash spoil it, the backup stands and the next run repairs it again.
-void ScheduleReplacement(const std::wstring& temp, const std::wstring& dll)
+// The new backup is on the disk (flushed by the caller) and takes its name.
+bool NameBackup(ModuleJob& job, const std::wstring& folder)
 {
-    if (FlushFile(temp) &&
-        MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
-        RestartRequired = 1;
+    job.backupFile.Reset();
+    if (PathCrossesReparsePoint(folder))
+        return false;
+    if (!job.emptyBackup)
+        return MoveFileW(job.backupWork.c_str(), job.backup.c_str()) != 0;
+    return ExaminePath(job.backup) == PathPlain &&
+           MoveFileExW(job.backupWork.c_str(), job.backup.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-// The clean copy is renamed over the module, never written over it or put
-// there after a delete, so the module is the old one or the clean one at
-// every moment. One that cannot be renamed over (in use, protected) and an
-// absent shell module are replaced at the next boot.
-void PutCleanCopyInPlace(const std::wstring& temp, const std::wstring& dll, ReplacementMode mode)
+// The boot-time move names the temporary file, so the clean copy takes that
+// name whole and on the disk; a leftover of that name is removed, not opened.
+Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& folder, const std::wstring& work)
 {
-    const bool present = GetFileAttributesW(dll.c_str()) != INVALID_FILE_ATTRIBUTES;
-    const bool replaced = present ? MoveFileExW(temp.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
-                                  : mode == CopyThenSchedule && MoveFileW(temp.c_str(), dll.c_str());
-    if (!replaced)
-        ScheduleReplacement(temp, dll);
+    {
+        cf::UniqueFile file = OpenPlainFile(work.c_str(), GENERIC_WRITE, 0);
+        if (!file || !FlushFileBuffers(file.Get()))
+            return Failed;
+    }
+    DeleteFileW(job.temp.c_str());
+    if (PathCrossesReparsePoint(folder) || !MoveFileW(work.c_str(), job.temp.c_str()))
+        return Failed;
+    if (!MoveFileExW(job.temp.c_str(), job.dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+        return Failed;
+    RestartRequired = 1;
+    return Scheduled;
 }
 
-void AppendRepairedLine(const std::wstring& dll)
+// The clean copy is written under a fresh name and renamed over the module,
+// so the module is the old one or the clean one at every moment. One that
+// cannot be renamed over (in use) and an absent shell module are replaced at
+// the next boot. False when a stop came; the module is then as it was.
+bool ReplaceModule(ModuleJob& job, const std::wstring& folder, ICommunication* comm)
 {
-    AppendScanLog(kRepairedLabel, sizeof(kRepairedLabel) - 1);
-    AppendScanLogWide(dll.c_str());
+    std::wstring work;
+    cf::UniqueFile file = CreateWorkFile(folder, job.entry->tempFile, work);
+    const CopyResult result =
+        file ? WriteChunks(file.Get(), static_cast<const char*>(job.bytes.data), job.bytes.size, comm) : CopyFailed;
+    file.Reset();
+    if (result != CopyDone) {
+        if (!work.empty())
+            DeleteFileW(work.c_str());
+        if (result == CopyStopped)
+            return false;
+        job.outcome = Failed;
+        return true;
+    }
+
+    const PathState module = PathCrossesReparsePoint(folder) ? PathRefused : ExaminePath(job.dll);
+    // A module that turned up after its backup was looked for has none.
+    if (module == PathRefused || (module == PathPlain && !job.present)) {
+        job.outcome = Failed;
+    } else if (module == PathPlain ? MoveFileExW(work.c_str(), job.dll.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
+                                   : job.entry->mode == CopyThenSchedule && MoveFileW(work.c_str(), job.dll.c_str())) {
+        job.outcome = Replaced;
+        DeleteFileW(job.temp.c_str());  // an earlier run's copy for the boot: not needed now
+        return true;
+    } else {
+        job.outcome = ScheduleReplacement(job, folder, work);
+    }
+    if (job.outcome == Failed)
+        DeleteFileW(work.c_str());
+    return true;
+}
+
+void AppendOutcomeLine(const ModuleJob& job)
+{
+    if (job.outcome == Untouched)
+        return;
+    if (job.outcome == Failed) {
+        RepairFailed = 1;
+        AppendScanLog(kFailedLabel, sizeof(kFailedLabel) - 1);
+    } else {
+        RepairPerformed = 1;
+        AppendScanLog(kRepairedLabel, sizeof(kRepairedLabel) - 1);
+    }
+    AppendScanLogWide(job.dll.c_str());
     AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
 }
 
-void DefaultRestore(const std::wstring& folder, void*) { RestoreGameModules(folder); }
+// Every backup is made first and they reach the disk together, and only
+// then are modules replaced: a stop before that leaves the modules as they
+// were, one after it leaves whole backups of every module touched.
+void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, size_t count, HMODULE store,
+                    ICommunication* comm)
+{
+    if (StopRequested(comm))
+        return;
+    std::vector<ModuleJob> jobs(count);
+    for (size_t i = 0; i < count; ++i) {
+        jobs[i].entry = &entries[i];
+        jobs[i].dll = folder + entries[i].moduleFile;
+        jobs[i].backup = folder + entries[i].backupFile;
+        jobs[i].temp = folder + entries[i].tempFile;
+    }
+
+    // The consent question left time to swap a folder for a link.
+    const bool linked = PathCrossesReparsePoint(folder);
+    std::vector<char> buffer;
+    bool stopped = false;
+    if (!linked)
+        RemoveLeftoverWorkFiles(folder, entries, count);
+    for (ModuleJob& job : jobs) {
+        if (linked) {
+            job.outcome = Failed;
+            continue;
+        }
+        if (StopRequested(comm) || !PrepareModule(job, folder, store, buffer, comm)) {
+            stopped = true;
+            break;
+        }
+    }
+
+    if (stopped) {
+        for (ModuleJob& job : jobs)
+            DropBackupWork(job);
+    } else {
+        for (ModuleJob& job : jobs) {
+            if (job.backupFile && !FlushFileBuffers(job.backupFile.Get())) {
+                DropBackupWork(job);
+                job.outcome = Failed;
+            }
+        }
+        for (ModuleJob& job : jobs) {
+            if (job.backupWork.empty())
+                continue;
+            job.ready = NameBackup(job, folder);
+            if (!job.ready) {
+                DropBackupWork(job);
+                job.outcome = Failed;
+            }
+        }
+        for (ModuleJob& job : jobs) {
+            if (job.ready && (StopRequested(comm) || !ReplaceModule(job, folder, comm)))
+                break;
+        }
+    }
+    for (const ModuleJob& job : jobs)
+        AppendOutcomeLine(job);
+}
+
+void DefaultRestore(const std::wstring& folder, void* comm)
+{
+    RestoreGameModules(folder, nullptr, static_cast<ICommunication*>(comm));
+}
 
 }  // namespace
 
@@ -186,33 +401,21 @@ int ExtractModuleResource(WORD resourceId, const wchar_t* path, HMODULE store)
 
 void RestoreModule(const std::wstring& folder, const GameModuleEntry& entry, HMODULE store)
 {
-    const std::wstring dll = folder + entry.moduleFile;
-    const std::wstring backup = folder + entry.backupFile;
-    const std::wstring temp = folder + entry.tempFile;
-    const std::wstring work = temp + kWorkSuffix;
-
-    // The clean copy is complete on disk before the module is touched, so a
-    // broken store or a failed write leaves the module as it was.
-    ModuleBytes bytes = LoadModuleBytes(entry.resourceId, store);
-    if (bytes.data) {
-        KeepFirstBackup(dll, backup, work);
-        if (WriteCleanCopy(bytes, work, temp))
-            PutCleanCopyInPlace(temp, dll, entry.mode);
-    }
-    AppendRepairedLine(dll);
+    RestoreModules(folder, &entry, 1, store, nullptr);
 }
 
-void RestoreGameModules(const std::wstring& folder, HMODULE store)
+void RestoreGameModules(const std::wstring& folder, HMODULE store, ICommunication* comm)
 {
-    for (size_t i = 0; i < GameModuleCount; ++i)
-        RestoreModule(folder, GameModuleTable[i], store);
+    RestoreModules(folder, GameModuleTable, GameModuleCount, store, comm);
 }
 
-int AskGameRepairConsent(void*) { return MessageBoxW(nullptr, kConsentText, kConsentCaption, MB_YESNO); }
+const wchar_t kGameConsentCaption[] = L"CrossFire修复";
 
-void LocateGameFolder(const GameRepairHooks* hooks)
+int AskGameRepairConsent(void*) { return MessageBoxW(nullptr, kConsentText, kGameConsentCaption, MB_YESNO); }
+
+void LocateGameFolder(const GameRepairHooks* hooks, ICommunication* comm)
 {
-    const GameRepairHooks defaults = {AskGameRepairConsent, DefaultRestore, nullptr};
+    const GameRepairHooks defaults = {AskGameRepairConsent, DefaultRestore, comm};
     if (!hooks)
         hooks = &defaults;
 
@@ -233,14 +436,15 @@ void LocateGameFolder(const GameRepairHooks* hooks)
         }
         if (!found)
             continue;
-        if (hooks->confirm(hooks->context) == IDYES)
+        // A stop while the question is open answers it "no".
+        if (!StopRequested(comm) && hooks->confirm(hooks->context) == IDYES && !StopRequested(comm))
             hooks->restore(folder, hooks->context);
         return;
     }
 }
 
-int CKillSysFileFix::RepairGame()
+int CKillSysFileFix::RepairGame(ICommunication* comm)
 {
-    LocateGameFolder();
+    LocateGameFolder(nullptr, comm);
     return 0;
 }

@@ -7,6 +7,8 @@
 #include <unordered_set>
 #include <vector>
 
+class ICommunication;
+
 class IModuleKillClient {
 public:
     virtual int SetContext(intptr_t value) = 0;
@@ -47,8 +49,9 @@ public:
     int Repair() override;
     int RepairSystemFiles() override;
 
-    // Finds the game folder, asks for consent and restores the eight modules.
-    static int RepairGame();
+    // Finds the game folder, asks for consent and restores the eight modules;
+    // `comm`, when given, can stop it.
+    static int RepairGame(ICommunication* comm = nullptr);
 
     std::vector<SystemFileEntry> m_systemFiles;
     std::unordered_set<std::wstring> m_hijackPaths;

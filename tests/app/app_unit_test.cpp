@@ -24,6 +24,9 @@ TEST(ResultText, FourOutcomesThenTheContactLine)
     EXPECT_EQ(L"扫描完成，已修复，详情查看扫描日志。" + kContact, COKDlg::BuildResultText(false, true));
     EXPECT_EQ(L"用户终止，未发现异常。" + kContact, COKDlg::BuildResultText(true, false));
     EXPECT_EQ(L"用户终止，已修复，详情查看扫描日志。" + kContact, COKDlg::BuildResultText(true, true));
+    // Any module not repaired is told before what was.
+    EXPECT_EQ(L"扫描完成，修复未完成，详情查看扫描日志。" + kContact, COKDlg::BuildResultText(false, true, true));
+    EXPECT_EQ(L"用户终止，修复未完成，详情查看扫描日志。" + kContact, COKDlg::BuildResultText(true, false, true));
 }
 
 TEST(Privileges, BothAreEnabledForAnAdministrator)
@@ -120,15 +123,16 @@ protected:
         s_completedBeforePrompt = PeekMessageW(&message, s_window, WM_SCAN_COMPLETE, WM_SCAN_COMPLETE, PM_NOREMOVE);
         s_prompts.push_back(prompt);
     }
-    static DWORD WINAPI Worker(void* window)
+    static DWORD WINAPI Worker(void* self)
     {
-        CMainDlg::RunRepair(static_cast<HWND>(window));
+        auto* test = static_cast<RunRepairTest*>(self);
+        CMainDlg::RunRepair(test->m_window, test->m_control);
         return 0;
     }
     // Runs the worker, answering the consent box with `answer` if it comes.
     bool Run(int answer, bool* asked)
     {
-        cf::UniqueHandle thread(CreateThread(nullptr, 0, Worker, m_window, 0, nullptr));
+        cf::UniqueHandle thread(CreateThread(nullptr, 0, Worker, this, 0, nullptr));
         const DWORD self = GetCurrentProcessId();
         *asked = false;
         while (WaitForSingleObject(thread.Get(), 50) == WAIT_TIMEOUT) {
@@ -144,6 +148,7 @@ protected:
     std::string NewLogBytes() { return cftest::ReadFileBytes(m_logPath).substr(m_logSize); }
 
     HWND m_window = nullptr;
+    RunControl* m_control = nullptr;
     std::unique_ptr<gametest::FileLengthGuard> m_logGuard;
     std::wstring m_logPath;
     size_t m_logSize = 0;
@@ -181,7 +186,9 @@ TEST_F(RunRepairTest, DeferredReplacementOffersTheRestartBeforeCompleting)
     gametest::PendingMoves keep;
     gametest::GameFolder game;
     gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
-    gametest::HeldFile held(game.File(L"cshell.dll"));
+    // Loaded by a running game: it can be backed up, not replaced.
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"cshell.dll"), gametest::ExpectedModule(0)));
+    gametest::HeldFile held(game.File(L"cshell.dll"), true);
     ASSERT_TRUE(held.Held());
     RepairPerformed = 0;
     bool asked = false;
@@ -197,16 +204,34 @@ TEST_F(RunRepairTest, DeferredReplacementOffersTheRestartBeforeCompleting)
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, record.substr(body + 4));
 }
 
-TEST_F(RunRepairTest, AnsweringNoLogsNothingFound)
+struct StopPressed : ICommunication {
+    bool IsStopRequested() override { return true; }
+};
+
+TEST_F(RunRepairTest, AnsweringNoOrStoppingLogsNothingFound)
 {
     gametest::GameFolder game;
     gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
     RepairPerformed = 0;  // the window clears it before every run
     bool asked = false;
+    RunControl control;
+    m_control = &control;
     ASSERT_TRUE(Run(IDNO, &asked));
     EXPECT_TRUE(asked);
     EXPECT_EQ(0, RepairPerformed);
-    const std::string record = NewLogBytes();
+    EXPECT_EQ(0, control.stopped);
+    std::string record = NewLogBytes();
+    EXPECT_NE(std::string::npos, record.find(std::string("\r\n\r\n") + kNothingFound + kSeparator));
+
+    // A stopped run asks nothing, touches nothing, and still saves its record.
+    StopPressed stop;
+    control.comm = &stop;
+    m_logSize += record.size();
+    ASSERT_TRUE(Run(IDYES, &asked));
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(1, control.stopped);
+    record = NewLogBytes();
+    EXPECT_EQ(0u, record.find("StartTime:")) << record;
     EXPECT_NE(std::string::npos, record.find(std::string("\r\n\r\n") + kNothingFound + kSeparator));
     for (size_t i = 0; i < 8; ++i)
         EXPECT_BYTES(gametest::DamagedModule(i), cftest::ReadFileBytes(game.File(gametest::kModuleNames[i])));

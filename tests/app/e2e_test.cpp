@@ -193,33 +193,62 @@ TEST_F(AppTest, ModulesInUseAreFinishedByTheNextBoot)
     gametest::PendingMoves keep;
     gametest::GameFolder game;
     gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
-    gametest::HeldFile rs(game.File(L"rs.dll"));
-    gametest::HeldFile cshell(game.File(L"cshell.dll"));
+    // Two modules loaded by a running game, and one planted as a hard link
+    // to a file outside the folder.
+    const std::string running[2] = {gametest::ExpectedModule(1), gametest::ExpectedModule(2)};
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"rs.dll"), running[0]));
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"cshell.dll"), running[1]));
+    gametest::HeldFile rs(game.File(L"rs.dll"), true);
+    gametest::HeldFile cshell(game.File(L"cshell.dll"), true);
     ASSERT_TRUE(rs.Held() && cshell.Held());
+    const std::wstring victim = m_scratch / L"victim.dll";
+    ASSERT_TRUE(cftest::WriteFileBytes(victim, "not the game's"));
+    ASSERT_TRUE(DeleteFileW(game.File(L"LTMsg.dll").c_str()));
+    ASSERT_TRUE(CreateHardLinkW(game.File(L"LTMsg.dll").c_str(), victim.c_str(), nullptr));
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
 
-    cfdrive::RunOutcome outcome;
-    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome));
-    EXPECT_TRUE(outcome.restartOffered);
-    EXPECT_TRUE(outcome.restartBeforeResult);
-    EXPECT_EQ(1, outcome.resultDialogs);
-    EXPECT_EQ(L"扫描完成，已修复，详情查看扫描日志。" + kContact, outcome.resultText);
+    cfdrive::PressButton(main, kStartButton);
+    HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, box);
+    cfdrive::AnswerBox(box, IDYES);
+    HWND restart = cfdrive::WaitForWindow(cfdrive::kRestartTitle, kPatienceMs, m_app.Id());
+    ASSERT_NE(nullptr, restart);
+    // A stop once the work is done leaves the offer to the user, and the
+    // run is not reported as stopped.
+    cfdrive::PressButton(main, kStartButton);
+    Sleep(500);
+    EXPECT_TRUE(IsWindowVisible(restart));
+    EXPECT_EQ(0, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
+    cfdrive::AnswerBox(restart, IDNO);
+    HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 30000, m_app.Id());
+    ASSERT_NE(nullptr, result);
+    Sleep(100);
+    EXPECT_EQ(L"扫描完成，修复未完成，详情查看扫描日志。" + kContact, cfdrive::ControlText(result, 1019));
+    cfdrive::AnswerBox(result, IDCANCEL);
+    ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
     EXPECT_EQ(2u, CloseWithEscape(main));
 
+    EXPECT_BYTES(running[0], ReadFileBytes(game.File(L"rs.morvex")));
+    EXPECT_BYTES(running[1], ReadFileBytes(game.File(L"cshell.morvex")));
     EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.tmp")));
     EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
     EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
     EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"cshell.tmp"), game.File(L"cshell.dll")));
-    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, Body(NewLogBytes()));
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower(), 1u << 3) + kSeparator, Body(NewLogBytes()));
+    EXPECT_EQ("not the game's", ReadFileBytes(victim));
 
     rs.Release();
     cshell.Release();
     cftest::Child reboot;
     ASSERT_TRUE(reboot.Start(L"wineboot.exe -r"));
     reboot.Wait(120000);
-    for (size_t i = 0; i < 8; ++i)
-        EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    for (size_t i = 0; i < 8; ++i) {
+        if (i != 3) {
+            EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+        }
+    }
+    EXPECT_EQ("not the game's", ReadFileBytes(game.File(L"LTMsg.dll")));
     EXPECT_FALSE(cftest::FileExists(game.File(L"cshell.tmp")));
     EXPECT_FALSE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
 }
@@ -272,11 +301,15 @@ TEST_F(AppTest, StopDuringARunGivesOneResult)
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(L"停止修复", cfdrive::ControlText(main, kStartButton));
     EXPECT_EQ(L"正在扫描中。。。 ", cfdrive::ControlText(main, kStatus));
+    // The stop answers the question "no"; a second press does nothing more.
     cfdrive::PressButton(main, kStartButton);
+    cfdrive::PressButton(main, kStartButton);
+    EXPECT_TRUE(cfdrive::WaitForWindowGone(box, 30000));
 
     HWND result = cfdrive::WaitForWindow(cfdrive::kResultTitle, 30000, m_app.Id());
     ASSERT_NE(nullptr, result);
     Sleep(100);
+    EXPECT_EQ(1, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
     EXPECT_EQ(L"用户终止，未发现异常。" + kContact, cfdrive::ControlText(result, 1019));
     EXPECT_EQ(L"停止修复", cfdrive::ControlText(main, kStartButton));  // the state while the result shows
     // A stray second completion opens no second result.
@@ -287,8 +320,8 @@ TEST_F(AppTest, StopDuringARunGivesOneResult)
     ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
     Sleep(500);
     EXPECT_EQ(0, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
-    // A terminated run saves nothing; the modules were never touched.
-    EXPECT_EQ("", NewLogBytes());
+    // The stopped run saved its record; the modules were never touched.
+    EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes()));
     EXPECT_BYTES(gametest::DamagedModule(0), ReadFileBytes(game.File(L"rs.dll")));
     EXPECT_EQ(2u, CloseWithEscape(main));
 }
@@ -373,14 +406,23 @@ TEST_F(AppTest, EscapeAndTheCloseBoxEndWithCodeTwo)
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(2u, m_app.Wait(30000));
 
-    // Also while a run waits for the user: the worker is not waited for.
+    // Also while a run waits for the user: the run is stopped (its question
+    // answered "no") and saves its record first.
     gametest::GameFolder game;
     gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
-    main = Launch();
-    ASSERT_NE(nullptr, main);
-    cfdrive::PressButton(main, kStartButton);
-    ASSERT_NE(nullptr, cfdrive::WaitForWindow(cfdrive::kConsentTitle, 30000, m_app.Id()));
-    EXPECT_EQ(2u, CloseWithEscape(main));
+    for (bool closeBox : {false, true}) {
+        main = Launch();
+        ASSERT_NE(nullptr, main);
+        const size_t before = NewLogBytes().size();
+        cfdrive::PressButton(main, kStartButton);
+        ASSERT_NE(nullptr, cfdrive::WaitForWindow(cfdrive::kConsentTitle, 30000, m_app.Id()));
+        if (closeBox)
+            PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else
+            cfdrive::PressEscape(main);
+        EXPECT_EQ(2u, m_app.Wait(30000));
+        EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes().substr(before)));
+    }
 }
 
 }  // namespace

@@ -209,10 +209,11 @@ bool PendingMoves::Contains(const std::wstring& source, const std::wstring& dest
     return false;
 }
 
-HeldFile::HeldFile(const std::wstring& path)
+HeldFile::HeldFile(const std::wstring& path, bool load)
 {
     // Bounded, so a holder orphaned by a crashed test program ends by itself.
-    if (!m_child.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\" 900000"))
+    if (!m_child.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + path + L"\" 900000" +
+                       (load ? L" load" : L"")))
         return;
     m_held = cftest::WaitForFile(path + L".held");
 }
@@ -267,14 +268,17 @@ FileLengthGuard::~FileLengthGuard()
            << cftest::Hex(actual.data() + at, std::min(show, actual.size() - at));
 }
 
-std::string ExpectedRepairLines(const std::wstring& folder)
+std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed, unsigned handled)
 {
     std::string lines;
-    for (const wchar_t* name : kModuleNames) {
-        const std::wstring path = folder + name;
+    for (size_t i = 0; i < 8; ++i) {
+        if (!(handled & (1u << i)))
+            continue;
+        const std::wstring path = folder + kModuleNames[i];
         char ansi[4 * MAX_PATH] = "";
         WideCharToMultiByte(CP_THREAD_ACP, 0, path.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
-        lines += "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\t";
+        lines += "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe";
+        lines += (failed & (1u << i)) ? "\xca\xa7\xb0\xdc\t" : "\t";  // 失败
         lines += ansi;
         lines += "\r\n";
     }

@@ -79,10 +79,11 @@ private:
     std::vector<BYTE> m_saved;
 };
 
-// Holds a file open with share mode 0 in a helper process.
+// Holds a file in a helper process: open with share mode 0, or, with
+// `load`, a DLL loaded by LoadLibraryExW as a running game holds it.
 class HeldFile {
 public:
-    explicit HeldFile(const std::wstring& path);
+    explicit HeldFile(const std::wstring& path, bool load = false);
     ~HeldFile();
     bool Held() const { return m_held; }
     void Release();
@@ -111,7 +112,8 @@ private:
 ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual);
 #define EXPECT_BYTES(expected, actual) EXPECT_TRUE(::gametest::SameBytes((expected), (actual)))
 
-// The lines the restoration appends for `folder`, in code page 936.
-std::string ExpectedRepairLines(const std::wstring& folder);
+// The lines the restoration appends for `folder`, in code page 936: one per
+// module of `handled` (a bit per table row), "failed" for those of `failed`.
+std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed = 0, unsigned handled = 0xFF);
 
 }  // namespace gametest

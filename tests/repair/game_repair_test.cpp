@@ -14,6 +14,7 @@
 #include "repair/game_repair.h"
 #include "repair/muicache.h"
 #include "support/unique.h"
+#include "sysfiles_test_util.h"
 
 using cftest::FileExists;
 using cftest::ReadFileBytes;
@@ -28,6 +29,8 @@ protected:
     void SetUp() override
     {
         RestartRequired = 0;
+        RepairPerformed = 0;
+        RepairFailed = 0;
         ResetScanLog();
     }
 };
@@ -64,6 +67,8 @@ TEST_F(GameRepairTest, RestoresEveryModuleAndBacksUpTheOldOne)
         EXPECT_FALSE(FileExists(game.File(Tmp(i)))) << i;
     }
     EXPECT_EQ(0, RestartRequired);
+    EXPECT_EQ(1, RepairPerformed);
+    EXPECT_EQ(0, RepairFailed);
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
     EXPECT_NE(std::string::npos, ScanLogBuffer.find("\\CrossFire Game\\rs.dll\r\n"));
     EXPECT_EQ(0u, ScanLogBuffer.find("\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe\t"));
@@ -103,33 +108,41 @@ TEST_F(GameRepairTest, AbsentModulesAreCopiedAtOnceExceptTheShellModule)
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
 }
 
-TEST_F(GameRepairTest, ModulesInUseAreReplacedAtBoot)
+TEST_F(GameRepairTest, ModulesInUseAreReplacedAtBootAndNeverWithoutABackup)
 {
     gametest::PendingMoves keep;
     GameFolder game;
+    // A running game maps its modules: a real DLL, loaded in another process.
+    const std::string running = gametest::ExpectedModule(1);
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"rs.dll"), running));
     {
-        gametest::HeldFile rs(game.File(L"rs.dll"));
+        gametest::HeldFile rs(game.File(L"rs.dll"), true);
         gametest::HeldFile cshell(game.File(L"cshell.dll"));
         ASSERT_TRUE(rs.Held());
         ASSERT_TRUE(cshell.Held());
-        // What the deferred path relies on: a held module cannot go.
+        // What the two paths rely on: a mapped module cannot go, a module
+        // held with share mode 0 cannot even be read.
         EXPECT_FALSE(DeleteFileW(game.File(L"rs.dll").c_str()));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+        EXPECT_EQ("", ReadFileBytes(game.File(L"cshell.dll")));
 
         RestoreGameModules(game.Path());
     }
-    EXPECT_BYTES(gametest::DamagedModule(0), ReadFileBytes(game.File(L"rs.dll")));
-    EXPECT_BYTES(gametest::DamagedModule(7), ReadFileBytes(game.File(L"cshell.dll")));
+    EXPECT_BYTES(running, ReadFileBytes(game.File(L"rs.dll")));
+    EXPECT_BYTES(running, ReadFileBytes(game.File(L"rs.morvex")));
     EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.tmp")));
-    EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
     EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
-    EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"cshell.tmp"), game.File(L"cshell.dll")));
     EXPECT_EQ(1, RestartRequired);
-    // Share mode 0 forbids even reading, so a held module gets no backup.
-    EXPECT_FALSE(FileExists(game.File(L"rs.morvex")));
+    // No backup can be made of the shell module, so it is left alone.
+    EXPECT_BYTES(gametest::DamagedModule(7), ReadFileBytes(game.File(L"cshell.dll")));
+    EXPECT_FALSE(FileExists(game.File(L"cshell.morvex")));
+    EXPECT_FALSE(FileExists(game.File(L"cshell.tmp")));
+    EXPECT_FALSE(gametest::PendingMoves::Contains(game.File(L"cshell.tmp"), game.File(L"cshell.dll")));
     for (size_t i = 1; i < 7; ++i)
         EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
-    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path(), 1u << 7), ScanLogBuffer);
+    EXPECT_EQ(1, RepairPerformed);
+    EXPECT_EQ(1, RepairFailed);
 }
 
 TEST_F(GameRepairTest, RefusedBootMoveOffersNoRestart)
@@ -149,21 +162,28 @@ TEST_F(GameRepairTest, RefusedBootMoveOffersNoRestart)
     RestoreGameModules(game.Path());
     EXPECT_EQ(0, RestartRequired);
     EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
-    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path(), 1u << 7), ScanLogBuffer);
+    EXPECT_EQ(1, RepairFailed);
 }
 
-// Ends a restoration at its n-th change to the disk, as the stop button, a
-// close or a kill ends the worker: a write or copy under way keeps half its
-// bytes, and nothing changes after it.
+// Ends a restoration at its n-th change to the disk, as a close or a kill
+// ends the worker: a write or copy under way keeps half its bytes, and
+// nothing changes after it. Or, with `stop`, the user presses stop there.
 struct Cut {
     enum Step { Pass, Here, Dead };
     static bool armed;
+    static bool stop;
+    static bool stopped;
     static int at;  // 0: count the changes, cut none
     static int steps;
     static Step Next()
     {
         if (!armed)
             return Pass;
+        if (stop) {
+            stopped = stopped || ++steps == at;
+            return Pass;
+        }
         if (at && steps >= at)
             return Dead;
         return ++steps == at ? Here : Pass;
@@ -175,12 +195,17 @@ struct Cut {
     }
 };
 bool Cut::armed = false;
+bool Cut::stop = false;
+bool Cut::stopped = false;
 int Cut::at = 0;
 int Cut::steps = 0;
 
+struct CutStop : ICommunication {
+    bool IsStopRequested() override { return Cut::stopped; }
+};
+
 cftest::ImportHook* g_createHook;
 cftest::ImportHook* g_writeHook;
-cftest::ImportHook* g_copyHook;
 
 HANDLE WINAPI CutCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                              DWORD disposition, DWORD flags, HANDLE templateFile)
@@ -202,20 +227,6 @@ BOOL WINAPI CutWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
                                                                 written, overlapped);
         if (step == Cut::Pass)
             return ok;
-    }
-    return Cut::Refuse();
-}
-
-BOOL WINAPI CutCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists)
-{
-    const Cut::Step step = Cut::Next();
-    if (step == Cut::Pass)
-        return g_copyHook->Original<decltype(&CopyFileW)>()(from, to, failIfExists);
-    if (step == Cut::Here && !(failIfExists && FileExists(to)) && FileExists(from)) {
-        const std::string bytes = ReadFileBytes(from);
-        Cut::armed = false;
-        cftest::WriteFileBytes(to, bytes.substr(0, bytes.size() / 2));
-        Cut::armed = true;
     }
     return Cut::Refuse();
 }
@@ -260,51 +271,74 @@ std::vector<std::wstring> FolderNames(const std::wstring& folder)
     return names;
 }
 
-TEST_F(GameRepairTest, RunEndedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishes)
+TEST_F(GameRepairTest, RunEndedOrStoppedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishes)
 {
     cftest::ImportHook create("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(CutCreateFileW));
     cftest::ImportHook write("kernel32.dll", "WriteFile", reinterpret_cast<void*>(CutWriteFile));
-    cftest::ImportHook copy("kernel32.dll", "CopyFileW", reinterpret_cast<void*>(CutCopyFileW));
     cftest::ImportHook move("kernel32.dll", "MoveFileW", reinterpret_cast<void*>(CutMoveFileW));
     cftest::ImportHook moveEx("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(CutMoveFileExW));
     cftest::ImportHook remove("kernel32.dll", "DeleteFileW", reinterpret_cast<void*>(CutDeleteFileW));
     cftest::ImportHook flush("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(CutFlushFileBuffers));
     g_createHook = &create;
     g_writeHook = &write;
-    g_copyHook = &copy;
     g_moveHook = &move;
     g_moveExHook = &moveEx;
     g_deleteHook = &remove;
     g_flushHook = &flush;
     ASSERT_TRUE(create.Installed() && write.Installed() && moveEx.Installed() && remove.Installed());
     gametest::PendingMoves keep;
+    CutStop comm;
 
-    // rs.dll is held, so its replacement takes the boot-time path. The first
-    // round counts the changes; each later one ends the run at one of them.
+    // rs.dll is a loaded DLL, so its replacement takes the boot-time path.
+    // The first round counts the changes; each later one ends the run at
+    // one of them, then stops it there.
+    std::string old[8];
+    for (size_t i = 0; i < 8; ++i)
+        old[i] = i == 0 ? gametest::ExpectedModule(1) : gametest::DamagedModule(i);
     int total = 0;
-    for (int at = 0; at <= total; ++at) {
-        SCOPED_TRACE(at);
+    for (int round = 0; round <= 2 * total; ++round) {
+        const int at = round > total ? round - total : round;
+        Cut::stop = round > total;
+        SCOPED_TRACE(testing::Message() << (Cut::stop ? "stop at " : "cut at ") << at);
         GameFolder game;
+        ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"rs.dll"), old[0]));
         {
-            cf::UniqueFile held(CreateFileW(game.File(L"rs.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                            nullptr));
-            ASSERT_TRUE(held.IsValid());
+            cf::UniqueModule loaded(LoadLibraryExW(game.File(L"rs.dll").c_str(), nullptr, 0));
+            ASSERT_TRUE(loaded.IsValid());
             RestartRequired = 0;
-            Cut::at = at, Cut::steps = 0, Cut::armed = true;
-            RestoreGameModules(game.Path());
+            RepairFailed = 0;
+            ResetScanLog();
+            Cut::at = at, Cut::steps = 0, Cut::stopped = false, Cut::armed = true;
+            RestoreGameModules(game.Path(), nullptr, &comm);
             Cut::armed = false;
         }
         const bool rsPending = gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll"));
         EXPECT_EQ(rsPending ? 1 : 0, RestartRequired);
+        unsigned changed = 0;
         for (size_t i = 0; i < 8; ++i) {
-            const std::string old = gametest::DamagedModule(i), clean = gametest::ExpectedModule(i);
+            const std::string clean = gametest::ExpectedModule(i);
             const std::wstring dll = game.File(kModuleNames[i]), tmp = game.File(Tmp(i));
             const std::string module = ReadFileBytes(dll);
-            EXPECT_TRUE(module == old || module == clean) << i << ": " << module.size() << " bytes";
-            EXPECT_TRUE(!FileExists(game.File(Backup(i))) || ReadFileBytes(game.File(Backup(i))) == old) << i;
+            EXPECT_TRUE(module == old[i] || module == clean) << i << ": " << module.size() << " bytes";
+            EXPECT_TRUE(!FileExists(game.File(Backup(i))) || ReadFileBytes(game.File(Backup(i))) == old[i]) << i;
             EXPECT_TRUE(!FileExists(tmp) || ReadFileBytes(tmp) == clean) << i;
+            // Never a module replaced, or a replacement registered, without its backup.
+            if (module == clean || (i == 0 && rsPending)) {
+                changed |= 1u << i;
+                EXPECT_EQ(old[i], ReadFileBytes(game.File(Backup(i)))) << i;
+            }
+            // Its line tells what happened to it.
+            const std::string repairedLine = gametest::ExpectedRepairLines(game.Path(), 0, 1u << i);
+            EXPECT_EQ((changed >> i) & 1, ScanLogBuffer.find(repairedLine) != std::string::npos) << i;
         }
-        if (at == 0) {
+        if (Cut::stop) {
+            // A stop fails nothing and leaves no work file; the lines are those of the modules handled.
+            EXPECT_EQ(gametest::ExpectedRepairLines(game.Path(), 0, changed), ScanLogBuffer);
+            EXPECT_EQ(0, RepairFailed);
+            for (const std::wstring& name : FolderNames(game.Path()))
+                EXPECT_EQ(std::wstring::npos, name.find(L".part")) << cftest::Narrow(name);
+        }
+        if (round == 0) {
             total = Cut::steps;
             continue;
         }
@@ -312,7 +346,7 @@ TEST_F(GameRepairTest, RunEndedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishe
         RestoreGameModules(game.Path());
         for (size_t i = 0; i < 8; ++i) {
             EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
-            EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(Backup(i)))) << i;
+            EXPECT_BYTES(old[i], ReadFileBytes(game.File(Backup(i)))) << i;
         }
         EXPECT_EQ(17u, FolderNames(game.Path()).size());  // the launcher, the modules, their backups
         if (HasFailure())
@@ -333,21 +367,75 @@ TEST_F(GameRepairTest, BrokenStoreLeavesEveryModuleAlone)
         EXPECT_FALSE(FileExists(game.File(Tmp(i)))) << i;
     }
     EXPECT_EQ(0, RestartRequired);
-    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
+    EXPECT_EQ(0, RepairPerformed);
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path(), 0xFF), ScanLogBuffer);
 }
 
-TEST_F(GameRepairTest, FailedCleanCopyLeavesTheModuleInPlace)
+bool LinkCount(const std::wstring& path, DWORD& links)
 {
-    GameFolder game;
-    // A folder where the clean copy would be written makes that write fail.
-    ASSERT_TRUE(CreateDirectoryW(game.File(L"fmodex.tmp").c_str(), nullptr));
-    RestoreGameModules(game.Path());
+    cf::UniqueFile file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!file || !GetFileInformationByHandle(file.Get(), &info))
+        return false;
+    links = info.nNumberOfLinks;
+    return true;
+}
 
-    EXPECT_BYTES(gametest::DamagedModule(1), ReadFileBytes(game.File(L"fmodex.dll")));
-    EXPECT_BYTES(gametest::ExpectedModule(0), ReadFileBytes(game.File(L"rs.dll")));
-    EXPECT_BYTES(gametest::ExpectedModule(2), ReadFileBytes(game.File(L"atl80.dll")));
-    EXPECT_EQ(0, RestartRequired);
-    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path()), ScanLogBuffer);
+TEST_F(GameRepairTest, PlantedLinksAndFoldersAreNeverWrittenThrough)
+{
+    gametest::PendingMoves keep;
+    GameFolder game;
+    cftest::ScratchDir outside;
+    const std::wstring victim = outside / L"victim.dll";
+    ASSERT_TRUE(cftest::WriteFileBytes(victim, "a file outside the game folder"));
+    const std::wstring victimFolder = outside / L"folder";
+    ASSERT_TRUE(CreateDirectoryW(victimFolder.c_str(), nullptr));
+    ASSERT_TRUE(cftest::WriteFileBytes(victimFolder + L"\\inside.dll", "inside"));
+
+    // Names the run writes, renames over or removes, planted as hard links
+    // to a file outside, or as a folder or a link to one.
+    ASSERT_TRUE(CreateHardLinkW(game.File(L"rs.tmp.part").c_str(), victim.c_str(), nullptr));  // an old work name
+    ASSERT_TRUE(CreateDirectoryW(game.File(L"fmodex.morvex").c_str(), nullptr));
+    sysfilestest::UnixLink folderLink(game.File(L"atl80.morvex"), victimFolder);
+    ASSERT_TRUE(DeleteFileW(game.File(L"LTMsg.dll").c_str()));
+    ASSERT_TRUE(CreateHardLinkW(game.File(L"LTMsg.dll").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW(game.File(L"miniobject.morvex").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(DeleteFileW(game.File(L"cshell.dll").c_str()));  // absent: its copy waits under cshell.tmp
+    ASSERT_TRUE(CreateHardLinkW(game.File(L"cshell.tmp").c_str(), victim.c_str(), nullptr));
+    DWORD links = 0;
+    ASSERT_TRUE(LinkCount(victim, links));
+    EXPECT_EQ(5u, links);
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(game.File(L"atl80.morvex").c_str()));
+    EXPECT_TRUE(GetFileAttributesW(game.File(L"atl80.morvex").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+
+    RestoreGameModules(game.Path());
+    EXPECT_EQ("a file outside the game folder", ReadFileBytes(victim));
+    EXPECT_EQ("inside", ReadFileBytes(victimFolder + L"\\inside.dll"));
+    EXPECT_EQ(1u, FolderNames(victimFolder + L"\\").size());
+    for (size_t i : {1, 2, 4})
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    EXPECT_TRUE(GetFileAttributesW(game.File(L"fmodex.morvex").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(GetFileAttributesW(game.File(L"atl80.morvex").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_TRUE(LinkCount(game.File(L"LTMsg.dll"), links) && links == 3);
+    for (size_t i : {0, 5, 6})
+        EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    EXPECT_FALSE(FileExists(game.File(L"rs.tmp.part")));
+    EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(game.File(L"cshell.tmp")));
+    EXPECT_TRUE(gametest::PendingMoves::Contains(game.File(L"cshell.tmp"), game.File(L"cshell.dll")));
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path(), 0x1E), ScanLogBuffer);
+    EXPECT_EQ(1, RepairFailed);
+
+    // The game folder reached through a linked folder, as if swapped after
+    // the consent: nothing changes behind the link.
+    GameFolder behind;
+    sysfilestest::UnixLink swapped(outside / L"swapped", behind.Path().substr(0, behind.Path().size() - 1));
+    ResetScanLog();
+    RestoreGameModules(outside / L"swapped\\");
+    EXPECT_EQ(9u, FolderNames(behind.Path()).size());
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(behind.File(kModuleNames[i]))) << i;
+    EXPECT_EQ(gametest::ExpectedRepairLines(outside / L"swapped\\", 0xFF), ScanLogBuffer);
 }
 
 TEST_F(GameRepairTest, StaleTemporaryFilesLongerThanTheModuleAreTruncated)

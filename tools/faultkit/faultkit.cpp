@@ -1,10 +1,12 @@
 // Helper of scripts/faults.sh: ends a repair of the running CFRepair.exe at
 // a chosen moment, and reads or changes what the system keeps for the boot.
 //   faultkit interrupt none|stop|esc|close|kill MS
-//       presses start, answers Yes, and MS ms after the answer presses stop
-//       (a negative MS: that long before it), Esc, the close box, or ends the
-//       process (none: lets the run end and prints its length in ms); waits
-//       until the process has ended and prints what it saw
+//       presses start, answers Yes, and MS ms after the answer presses stop,
+//       Esc, the close box, or ends the process (none: lets the run end and
+//       prints its length in ms); waits until the process has ended and
+//       prints what it saw. Exits 1 when it could not drive the product (no
+//       window, no question, no result of an undisturbed run): such a run
+//       proves nothing.
 //   faultkit pending        prints the boot-time moves, one "from|to" a line
 //   faultkit clearpending   forgets them
 
@@ -20,6 +22,7 @@ const wchar_t kSessionManager[] = L"System\\CurrentControlSet\\Control\\Session 
 const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 const int kStartButton = 1008;
 const DWORD kPatienceMs = 120000;
+const DWORD kStopPatienceMs = 20000;  // a stop's result dialog, or a closed program's end
 
 // Answers the boxes a run may show; returns the result dialog if it is up.
 HWND ServeBoxes(DWORD pid)
@@ -67,13 +70,6 @@ int Interrupt(const std::wstring& how, int delayMs)
         TerminateProcess(process, 1);
         return 1;
     }
-    // A stop ends the worker 200 ms after the press; a negative MS presses
-    // it that much before the answer, so the end can fall early in the run.
-    const bool stopFirst = how == L"stop" && delayMs < 0;
-    if (stopFirst) {
-        cfdrive::PressButton(main, kStartButton);
-        Sleep(static_cast<DWORD>(-delayMs));
-    }
     cfdrive::AnswerBox(box, IDYES);
     LARGE_INTEGER frequency, begin, now;
     QueryPerformanceFrequency(&frequency);
@@ -87,33 +83,42 @@ int Interrupt(const std::wstring& how, int delayMs)
     bool finished = false, hung = false;
     if (how == L"none") {
         std::wstring text = TakeResult(pid, kPatienceMs);
+        if (text.empty()) {
+            cfdrive::PrintLine(L"no result dialog");
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+            return 1;
+        }
         outcome = std::to_wstring(elapsedMs()) + L" " + text;
         finished = true;
     } else {
-        while (!stopFirst && elapsedMs() < delayMs) {
+        while (elapsedMs() < delayMs) {
             if (ServeBoxes(pid)) {
                 finished = true;
                 break;
             }
             Sleep(1);
         }
-        const int at = stopFirst ? delayMs : elapsedMs();
+        const int at = elapsedMs();
         if (finished) {
             outcome = L"finished before the fault: " + TakeResult(pid, 10000);
         } else if (how == L"stop") {
-            if (!stopFirst)
-                cfdrive::PressButton(main, kStartButton);
-            // The dialog follows within the 200 ms wait and the 1 s for the
-            // terminated worker, or the window hangs.
-            std::wstring text = TakeResult(pid, 15000);
+            cfdrive::PressButton(main, kStartButton);
+            const int pressed = elapsedMs();
+            std::wstring text = TakeResult(pid, kStopPatienceMs);
             hung = text.empty();
-            outcome = hung ? L"stopped, no result dialog (hung)" : L"stopped: " + text;
-        } else if (how == L"esc") {
-            cfdrive::PressEscape(main);
-            outcome = L"closed with Esc";
-        } else if (how == L"close") {
-            PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-            outcome = L"closed with the close box";
+            outcome = hung ? L"stopped, no result dialog (hung)"
+                           : L"stopped, result after " + std::to_wstring(elapsedMs() - pressed) + L" ms: " + text;
+        } else if (how == L"esc" || how == L"close") {
+            if (how == L"esc")
+                cfdrive::PressEscape(main);
+            else
+                PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+            const int pressed = elapsedMs();
+            hung = WaitForSingleObject(process, kStopPatienceMs) != WAIT_OBJECT_0;
+            outcome = how == L"esc" ? L"closed with Esc" : L"closed with the close box";
+            outcome += hung ? L", still running (hung)"
+                            : L", ended after " + std::to_wstring(elapsedMs() - pressed) + L" ms";
         } else {
             TerminateProcess(process, 9);
             outcome = L"terminated";
