@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/main_dlg.h"
+#include "app/restore_run.h"
 #include "res/resource.h"
 
 // The library's verbose terminate handler drags its symbol demangler (about
@@ -21,6 +22,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     DefWindowProcW(nullptr, 0, 0, 0);
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
+
+    if (IsRestoreCommandLine(GetCommandLineW())) {
+        const int code = RunRestore();
+        CoUninitialize();
+        return code;
+    }
 
     INT_PTR result;
     bool workerRunning;

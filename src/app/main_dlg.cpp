@@ -19,7 +19,6 @@ const wchar_t kStartCaption[] = L"开始修复";
 const wchar_t kStopCaption[] = L"停止修复";
 const wchar_t kStatusRunning[] = L"正在扫描中。。。 ";
 const wchar_t kStatusIdle[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
-const wchar_t kRestartPrompt[] = L"需要重启系统使设置生效，现在就重启？";
 const wchar_t kDebugPrivilege[] = L"SeDebugPrivilege";
 const wchar_t kShutdownPrivilege[] = L"SeShutdownPrivilege";
 const wchar_t kProductKey[] = L"SOFTWARE\\Morvex";
@@ -76,6 +75,7 @@ void DrawLine(HDC dc, int x1, int y1, int x2, int y2)
 }  // namespace
 
 std::wstring ProductExePath;
+const wchar_t kRestartPrompt[] = L"需要重启系统使设置生效，现在就重启？";
 ShowRestartPromptFn ShowRestartPrompt = ShowShellRestartDialog;
 
 int EnableDebugPrivilege() { return EnablePrivilege(kDebugPrivilege); }

@@ -23,6 +23,8 @@ int DetectSecurityProduct();
 // so a test can see the prompt without a restart box.
 using ShowRestartPromptFn = void (*)(const wchar_t* prompt);
 extern ShowRestartPromptFn ShowRestartPrompt;
+// The prompt of that offer, after a repair and after a restore.
+extern const wchar_t kRestartPrompt[];
 void ShowShellRestartDialog(const wchar_t* prompt);
 
 // What a run shares with the window that started it.

@@ -107,6 +107,26 @@ protected:
         cfdrive::PressEscape(main);
         return m_app.Wait(kPatienceMs);
     }
+    // "CFRepair.exe /restore" answered `answer`: the text of the box that
+    // follows (empty when none) and, in `code`, the exit code.
+    std::wstring RunRestore(int answer, DWORD& code)
+    {
+        std::wstring text;
+        m_app.Start(L"\"" + cftest::ExeDir() + L"..\\bin\\CFRepair.exe\" /ReStore");
+        HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, kPatienceMs, m_app.Id());
+        if (box) {
+            cfdrive::AnswerBox(box, answer);
+            cfdrive::WaitForWindowGone(box, 30000);
+            box = answer == IDYES ? cfdrive::WaitForWindow(cfdrive::kConsentTitle, kPatienceMs, m_app.Id()) : nullptr;
+        }
+        if (box) {
+            Sleep(100);
+            text = cfdrive::ControlText(box, 0xFFFF);  // a message box's text
+            cfdrive::AnswerBox(box, IDOK);
+        }
+        code = m_app.Wait(kPatienceMs);
+        return text;
+    }
     std::string NewLogBytes() { return ReadFileBytes(m_logPath).substr(m_logSize); }
     std::string Recorded() { return ReadFileBytes(m_recorderLog); }
     // The part of a run record after its header line.
@@ -186,6 +206,50 @@ TEST_F(AppTest, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
     }
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, Body(NewLogBytes().substr(first.size())));
     EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+TEST_F(AppTest, RestoreUndoesARepairAndUsesUpTheBackups)
+{
+    gametest::GameFolder game(L"CF Game\\");
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    HWND main = Launch();
+    ASSERT_NE(nullptr, main);
+    cfdrive::RunOutcome outcome;
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome, kPatienceMs));
+    EXPECT_EQ(2u, CloseWithEscape(main));
+    for (size_t i = 0; i < 8; ++i)
+        ASSERT_EQ(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    // A clean copy that an earlier run left for the boot must not undo it.
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"rs.tmp"), gametest::ExpectedModule(0)));
+    size_t before = NewLogBytes().size();
+    DWORD code = 0;
+    EXPECT_EQ(L"已将CrossFire的文件还原为修复前的样子。", RunRestore(IDYES, code));
+    EXPECT_EQ(0u, code);
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+        EXPECT_FALSE(cftest::FileExists(game.File(std::wstring(kModuleStems[i]) + L".morvex"))) << i;
+    }
+    EXPECT_FALSE(cftest::FileExists(game.File(L"rs.tmp")));
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower(), 0, 0xFF, true) + kSeparator,
+              Body(NewLogBytes().substr(before)));
+    before = NewLogBytes().size();
+    EXPECT_EQ(L"未发现可以还原的文件。", RunRestore(IDYES, code));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes().substr(before)));
+    // A backup that is a folder or a link to a file elsewhere is no backup.
+    const std::wstring victim = m_scratch / L"victim.dll";
+    ASSERT_TRUE(cftest::WriteFileBytes(victim, "not the game's"));
+    ASSERT_TRUE(CreateDirectoryW(game.File(L"rs.morvex").c_str(), nullptr));
+    ASSERT_TRUE(CreateHardLinkW(game.File(L"cshell.morvex").c_str(), victim.c_str(), nullptr));
+    before = NewLogBytes().size();
+    EXPECT_EQ(L"还原未完成，详情查看扫描日志。", RunRestore(IDYES, code));
+    EXPECT_EQ(1u, code);
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower(), 0x81, 0x81, true) + kSeparator,
+              Body(NewLogBytes().substr(before)));
+    EXPECT_BYTES(gametest::DamagedModule(7), ReadFileBytes(game.File(L"cshell.dll")));
+    EXPECT_EQ("not the game's", ReadFileBytes(victim));
+    EXPECT_EQ(L"", RunRestore(IDNO, code));
+    EXPECT_EQ(2u, code);
 }
 
 TEST_F(AppTest, ModulesInUseAreFinishedByTheNextBoot)

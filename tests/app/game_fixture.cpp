@@ -268,7 +268,7 @@ FileLengthGuard::~FileLengthGuard()
            << cftest::Hex(actual.data() + at, std::min(show, actual.size() - at));
 }
 
-std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed, unsigned handled)
+std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed, unsigned handled, bool restore)
 {
     std::string lines;
     for (size_t i = 0; i < 8; ++i) {
@@ -277,7 +277,8 @@ std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed, uns
         const std::wstring path = folder + kModuleNames[i];
         char ansi[4 * MAX_PATH] = "";
         WideCharToMultiByte(CP_THREAD_ACP, 0, path.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
-        lines += "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe";
+        lines += restore ? "\xbb\xb9\xd4\xad" : "\xd0\xde\xb8\xb4";  // 还原, 修复
+        lines += "CrossFile" "\xce\xc4\xbc\xfe";
         lines += (failed & (1u << i)) ? "\xca\xa7\xb0\xdc\t" : "\t";  // 失败
         lines += ansi;
         lines += "\r\n";

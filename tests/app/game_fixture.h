@@ -113,7 +113,9 @@ private:
 #define EXPECT_BYTES(expected, actual) EXPECT_TRUE(::gametest::SameBytes((expected), (actual)))
 
 // The lines the restoration appends for `folder`, in code page 936: one per
-// module of `handled` (a bit per table row), "failed" for those of `failed`.
-std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed = 0, unsigned handled = 0xFF);
+// module of `handled` (a bit per table row), "failed" for those of `failed`;
+// with `restore`, the lines of "/restore".
+std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed = 0, unsigned handled = 0xFF,
+                                bool restore = false);
 
 }  // namespace gametest

@@ -1,0 +1,93 @@
+#include "repair/game_restore.h"
+
+#include "log/run_state.h"
+#include "log/scan_log.h"
+#include "repair/game_repair.h"
+#include "support/file_ops.h"
+#include "support/unique.h"
+
+namespace {
+
+const char kRestoredLabel[] = "\xbb\xb9\xd4\xad" "CrossFile" "\xce\xc4\xbc\xfe" "\t";  // 还原CrossFile文件
+const char kRestoreFailedLabel[] =
+    "\xbb\xb9\xd4\xad" "CrossFile" "\xce\xc4\xbc\xfe" "\xca\xa7\xb0\xdc" "\t";  // 还原CrossFile文件失败
+const char kLineEnd[] = "\r\n";
+
+enum NameState { NameAbsent, NamePlain, NameRefused };
+
+// Looks at a name without following a link there. A folder, a reparse point
+// or a file with other hard links is refused; so is, with `needBytes`, an
+// empty file (a backup of nothing).
+NameState ExamineName(const std::wstring& path, bool needBytes)
+{
+    cf::UniqueFile file =
+        OpenPlainFile(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!file) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NameAbsent : NameRefused;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (needBytes &&
+        (!GetFileInformationByHandle(file.Get(), &info) || (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)))
+        return NameRefused;
+    return NamePlain;
+}
+
+enum Outcome { Restored, Scheduled, Failed };
+
+// Only renames: no byte is written, so a link planted at either name is
+// never written through, and the module is the old file or the backup at
+// every moment. A module in use can be neither replaced nor deleted, so the
+// rename waits for the boot.
+Outcome PutBackupBack(const std::wstring& folder, const std::wstring& backup, const std::wstring& dll)
+{
+    if (PathCrossesReparsePoint(folder))
+        return Failed;
+    const NameState module = ExamineName(dll, false);
+    if (module == NameRefused)
+        return Failed;
+    if (module == NameAbsent)
+        return MoveFileW(backup.c_str(), dll.c_str()) ? Restored : Failed;
+    if (MoveFileExW(backup.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return Restored;
+    if (PathCrossesReparsePoint(folder) ||
+        !MoveFileExW(backup.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+        return Failed;
+    RestartRequired = 1;
+    return Scheduled;
+}
+
+void AppendRestoreLine(const char* label, size_t length, const std::wstring& dll)
+{
+    AppendScanLog(label, length);
+    AppendScanLogWide(dll.c_str());
+    AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
+}
+
+}  // namespace
+
+GameRestoreResult RestoreGameBackups(const std::wstring& folder)
+{
+    GameRestoreResult result;
+    for (size_t i = 0; i < GameModuleCount; ++i) {
+        const GameModuleEntry& entry = GameModuleTable[i];
+        const std::wstring dll = folder + entry.moduleFile;
+        const std::wstring backup = folder + entry.backupFile;
+        const NameState state = ExamineName(backup, true);
+        if (state == NameAbsent)
+            continue;
+        const Outcome outcome = state == NamePlain ? PutBackupBack(folder, backup, dll) : Failed;
+        if (outcome == Failed) {
+            ++result.failed;
+            AppendRestoreLine(kRestoreFailedLabel, sizeof(kRestoreFailedLabel) - 1, dll);
+            continue;
+        }
+        // A clean copy an earlier repair left for the boot would undo this at
+        // the restart; without its source that move does nothing. Removed by
+        // name, so a link there goes and its target stays.
+        DeleteFileW((folder + entry.tempFile).c_str());
+        ++(outcome == Restored ? result.restored : result.scheduled);
+        AppendRestoreLine(kRestoredLabel, sizeof(kRestoredLabel) - 1, dll);
+    }
+    return result;
+}
