@@ -79,24 +79,6 @@ bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
 
 bool StopRequested(ICommunication* comm) { return comm && comm->IsStopRequested(); }
 
-enum PathState { PathMissing, PathPlain, PathRefused };
-
-// Looks at a name without following a link there: a folder, a reparse point
-// or a file with other hard links is refused.
-PathState ExaminePath(const std::wstring& path, ULONGLONG* size = nullptr)
-{
-    cf::UniqueFile file =
-        OpenPlainFile(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    if (!file) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathMissing : PathRefused;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (size && GetFileInformationByHandle(file.Get(), &info))
-        *size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    return PathPlain;
-}
-
 enum CopyResult { CopyDone, CopyFailed, CopyStopped };
 
 CopyResult WriteChunks(HANDLE target, const char* data, DWORD size, ICommunication* comm)

@@ -13,24 +13,12 @@ const char kRestoreFailedLabel[] =
     "\xbb\xb9\xd4\xad" "CrossFile" "\xce\xc4\xbc\xfe" "\xca\xa7\xb0\xdc" "\t";  // 还原CrossFile文件失败
 const char kLineEnd[] = "\r\n";
 
-enum NameState { NameAbsent, NamePlain, NameRefused };
-
-// Looks at a name without following a link there. A folder, a reparse point
-// or a file with other hard links is refused; so is, with `needBytes`, an
-// empty file (a backup of nothing).
-NameState ExamineName(const std::wstring& path, bool needBytes)
+// A backup of nothing is no backup: an empty one is refused too.
+PathState ExamineBackup(const std::wstring& path)
 {
-    cf::UniqueFile file =
-        OpenPlainFile(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    if (!file) {
-        const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? NameAbsent : NameRefused;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (needBytes &&
-        (!GetFileInformationByHandle(file.Get(), &info) || (info.nFileSizeHigh == 0 && info.nFileSizeLow == 0)))
-        return NameRefused;
-    return NamePlain;
+    ULONGLONG size = 0;
+    const PathState state = ExaminePath(path, &size);
+    return state == PathPlain && size == 0 ? PathRefused : state;
 }
 
 enum Outcome { Restored, Scheduled, Failed };
@@ -43,10 +31,10 @@ Outcome PutBackupBack(const std::wstring& folder, const std::wstring& backup, co
 {
     if (PathCrossesReparsePoint(folder))
         return Failed;
-    const NameState module = ExamineName(dll, false);
-    if (module == NameRefused)
+    const PathState module = ExaminePath(dll);
+    if (module == PathRefused)
         return Failed;
-    if (module == NameAbsent)
+    if (module == PathMissing)
         return MoveFileW(backup.c_str(), dll.c_str()) ? Restored : Failed;
     if (MoveFileExW(backup.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING))
         return Restored;
@@ -73,10 +61,10 @@ GameRestoreResult RestoreGameBackups(const std::wstring& folder)
         const GameModuleEntry& entry = GameModuleTable[i];
         const std::wstring dll = folder + entry.moduleFile;
         const std::wstring backup = folder + entry.backupFile;
-        const NameState state = ExamineName(backup, true);
-        if (state == NameAbsent)
+        const PathState state = ExamineBackup(backup);
+        if (state == PathMissing)
             continue;
-        const Outcome outcome = state == NamePlain ? PutBackupBack(folder, backup, dll) : Failed;
+        const Outcome outcome = state == PathPlain ? PutBackupBack(folder, backup, dll) : Failed;
         if (outcome == Failed) {
             ++result.failed;
             AppendRestoreLine(kRestoreFailedLabel, sizeof(kRestoreFailedLabel) - 1, dll);

@@ -480,6 +480,20 @@ cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share)
     return file;
 }
 
+PathState ExaminePath(const std::wstring& path, ULONGLONG* size)
+{
+    cf::UniqueFile file =
+        OpenPlainFile(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathMissing : PathRefused;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (size && ::GetFileInformationByHandle(file.Get(), &info))
+        *size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return PathPlain;
+}
+
 uint8_t* LoadFileWithChecksum(const wchar_t* path, uint32_t* length)
 {
     if (uint8_t* buffer = LoadVerified(path, length))

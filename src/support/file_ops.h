@@ -61,6 +61,10 @@ bool PathCrossesReparsePoint(const std::wstring& path);
 // refuses (empty, ERROR_CANT_ACCESS_FILE) a reparse point, a folder or a file
 // with more than one hard link.
 cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share);
+enum PathState { PathMissing, PathPlain, PathRefused };
+// Looks at a name without following a link there: missing, a plain file
+// (its size to `size`), or refused as OpenPlainFile refuses.
+PathState ExaminePath(const std::wstring& path, ULONGLONG* size = nullptr);
 // Removes the name `path` when the handle opened on that name shows a
 // reparse point or a file with other hard links, so the link goes and what
 // it leads to stays. False for anything else, including a system that opens
