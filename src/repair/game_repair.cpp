@@ -55,25 +55,27 @@ cf::UniqueFile CreateWorkFile(const std::wstring& folder, const wchar_t* stem, s
     return CreateNewFile(folder, stem, kWorkExtension, path);
 }
 
-// The whole module or nothing: a partial file never stays behind (unless
-// the process ends during the write).
+// The whole module or nothing: it is written to a new file of a fresh name
+// beside `path` and renamed over it, so the name itself, which someone else
+// may have planted, is never opened for writing; a link there is refused.
 bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
 {
+    const std::wstring target = path;
+    const size_t slash = target.rfind(L'\\');
+    if (ExaminePath(target) == PathRefused)
+        return false;
+    std::wstring fresh;
     DWORD written = 0;
     BOOL ok;
     {
-        // Wine truncates even a file it has just created, and ext4 then
-        // writes a truncated file out as it is closed, stalling what follows.
-        cf::UniqueFile file(CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_NEW, 0, nullptr));
-        if (!file)
-            file.Reset(CreateFileW(path, GENERIC_ALL, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        cf::UniqueFile file = CreateWorkFile(target.substr(0, slash + 1), target.c_str() + slash + 1, fresh);
         if (!file)
             return false;
         ok = WriteFile(file.Get(), bytes.data, bytes.size, &written, nullptr);
     }
-    if (ok && written == bytes.size)
+    if (ok && written == bytes.size && MoveFileExW(fresh.c_str(), path, MOVEFILE_REPLACE_EXISTING))
         return true;
-    DeleteFileW(path);
+    DeleteFileW(fresh.c_str());
     return false;
 }
 

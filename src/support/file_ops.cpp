@@ -36,10 +36,16 @@ void* HeapAllocZeroed(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEA
 
 bool EndsWithBackslash(const std::wstring& text) { return !text.empty() && text.back() == L'\\'; }
 
-cf::UniqueFile OpenForAppend(const wchar_t* path)
+// An existing plain file opened for writing, or a new one when the name is
+// free: a link or a multiply linked file planted under the name is never
+// written through.
+cf::UniqueFile OpenOrCreatePlainFile(const wchar_t* path, DWORD share)
 {
-    return cf::UniqueFile(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    cf::UniqueFile file = OpenPlainFile(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, share);
+    if (file || ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return file;
+    return cf::UniqueFile(
+        ::CreateFileW(path, GENERIC_WRITE, share, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool WriteAll(HANDLE file, const void* data, uint32_t length)
@@ -48,11 +54,19 @@ bool WriteAll(HANDLE file, const void* data, uint32_t length)
     return ::WriteFile(file, data, length, &written, nullptr) && written == length;
 }
 
+// Writes a whole file in place of any earlier one, on a handle checked as above.
+bool RewritePlainFile(const wchar_t* path, const void* data, uint32_t length, const void* tail, uint32_t tailLength)
+{
+    cf::UniqueFile file = OpenOrCreatePlainFile(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    return file && ::SetEndOfFile(file.Get()) && WriteAll(file.Get(), data, length) &&
+           WriteAll(file.Get(), tail, tailLength);
+}
+
 // The appenders report whether the file could be opened; a short write is
 // left for the reader to notice.
 bool AppendAtEnd(const wchar_t* path, const void* data, uint32_t length, bool flush)
 {
-    cf::UniqueFile file = OpenForAppend(path);
+    cf::UniqueFile file = OpenOrCreatePlainFile(path, FILE_SHARE_WRITE);
     if (!file)
         return false;
     ::SetFilePointer(file.Get(), 0, nullptr, FILE_END);
@@ -351,20 +365,12 @@ bool SaveFileWithChecksum(const wchar_t* path, const void* data, uint32_t length
     uint32_t sum = ComputeXorChecksum(data, length);
     const uint8_t trailer[4] = {static_cast<uint8_t>(sum), static_cast<uint8_t>(sum >> 8),
                                 static_cast<uint8_t>(sum >> 16), static_cast<uint8_t>(sum >> 24)};
-    bool complete;
-    {
-        cf::UniqueFile file(::CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          CREATE_ALWAYS, 0, nullptr));
-        if (!file)
-            return false;
-        complete = WriteAll(file.Get(), data, length) && WriteAll(file.Get(), trailer, sizeof(trailer));
-    }
-    // A torn main file must not be copied over the backup: the backup is
-    // what the next load falls back to.
-    if (!complete)
+    // A torn main file must not reach the backup: the backup is what the
+    // next load falls back to.
+    if (!RewritePlainFile(path, data, length, trailer, sizeof(trailer)))
         return false;
     std::wstring backup = std::wstring(path) + kBackupSuffix;
-    ::CopyFileW(path, backup.c_str(), FALSE);
+    RewritePlainFile(backup.c_str(), data, length, trailer, sizeof(trailer));
     return true;
 }
 
@@ -374,7 +380,7 @@ cf::UniqueFile CreateNewFile(const std::wstring& folder, const wchar_t* stem, co
     static LONG counter = 0;
     const DWORD seed = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
     for (int attempt = 0; attempt < kNewFileAttempts; ++attempt) {
-        wchar_t name[64];
+        wchar_t name[MAX_PATH];
         if (FAILED(::StringCchPrintfW(name, ARRAYSIZE(name), kNewFileNameFormat, stem,
                                       static_cast<unsigned long>(seed + ::InterlockedIncrement(&counter)), extension)))
             return cf::UniqueFile();
