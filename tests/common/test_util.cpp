@@ -1,9 +1,11 @@
 #include "common/test_util.h"
 
+#include <gtest/gtest.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace cftest {
 
@@ -49,6 +51,47 @@ bool FindScratchDir(const std::wstring& path, std::wstring& folder, DWORD& owner
 }
 
 ScratchDir::~ScratchDir() { RemoveTree(m_path); }
+
+namespace {
+
+// Scratch paths are ASCII.
+std::wstring UnixPath(const std::wstring& path)
+{
+    auto toUnix = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* name = toUnix ? toUnix(path.c_str()) : nullptr;
+    std::wstring wide = name ? std::wstring(name, name + strlen(name)) : std::wstring();
+    HeapFree(GetProcessHeap(), 0, name);
+    return wide;
+}
+
+bool RunUnixCommand(std::wstring line)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    const std::wstring program = L"\\\\?\\unix\\bin\\" + line.substr(0, line.find(L' '));
+    if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+}  // namespace
+
+UnixLink::UnixLink(const std::wstring& link, const std::wstring& target) : m_link(link)
+{
+    EXPECT_TRUE(RunUnixCommand(L"ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"") &&
+                cftest::WaitForFile(link, 10000)) << cftest::Narrow(link);
+}
+
+UnixLink::~UnixLink()
+{
+    RunUnixCommand(L"rm -f \"" + UnixPath(m_link) + L"\"");
+    for (int i = 0; i < 400 && cftest::FileExists(m_link); ++i)
+        Sleep(25);
+}
 
 PlantedFile::PlantedFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension)
 {

@@ -64,6 +64,21 @@ private:
     bool m_made = false;
 };
 
+// Wine 8 shows a Linux symbolic link to a folder as a reparse point (one to
+// a file as a plain file) but cannot make links itself, so Linux's "ln" does,
+// started by its \\?\unix\ path; that is no process to wait for, so its
+// effect is awaited. Removed again on scope exit.
+class UnixLink {
+public:
+    UnixLink(const std::wstring& link, const std::wstring& target);
+    ~UnixLink();
+    UnixLink(const UnixLink&) = delete;
+    UnixLink& operator=(const UnixLink&) = delete;
+
+private:
+    std::wstring m_link;
+};
+
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool FileExists(const std::wstring& path);

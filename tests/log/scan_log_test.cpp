@@ -2,7 +2,6 @@
 #include "support/file_ops.h"
 
 #include "common/test_util.h"
-#include "repair/sysfiles_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -208,7 +207,7 @@ TEST(ScanLogFile, PlantedLinksAreNeverWrittenThrough)
     std::wstring elsewhere = dir / L"elsewhere";
     ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
     {
-        sysfilestest::UnixLink link(folder, elsewhere);
+        cftest::UnixLink link(folder, elsewhere);
         ASSERT_NE(0u, GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
         // Windows removes the link and writes into a real folder made anew;
         // Wine opens what the link leads to, so it cannot be removed and

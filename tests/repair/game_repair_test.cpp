@@ -14,7 +14,6 @@
 #include "repair/game_repair.h"
 #include "repair/muicache.h"
 #include "support/unique.h"
-#include "sysfiles_test_util.h"
 
 using cftest::FileExists;
 using cftest::ReadFileBytes;
@@ -397,7 +396,7 @@ TEST_F(GameRepairTest, PlantedLinksAndFoldersAreNeverWrittenThrough)
     // to a file outside, or as a folder or a link to one.
     ASSERT_TRUE(CreateHardLinkW(game.File(L"rs.tmp.part").c_str(), victim.c_str(), nullptr));  // an old work name
     ASSERT_TRUE(CreateDirectoryW(game.File(L"fmodex.morvex").c_str(), nullptr));
-    sysfilestest::UnixLink folderLink(game.File(L"atl80.morvex"), victimFolder);
+    cftest::UnixLink folderLink(game.File(L"atl80.morvex"), victimFolder);
     ASSERT_TRUE(DeleteFileW(game.File(L"LTMsg.dll").c_str()));
     ASSERT_TRUE(CreateHardLinkW(game.File(L"LTMsg.dll").c_str(), victim.c_str(), nullptr));
     ASSERT_TRUE(CreateHardLinkW(game.File(L"miniobject.morvex").c_str(), victim.c_str(), nullptr));
@@ -429,7 +428,7 @@ TEST_F(GameRepairTest, PlantedLinksAndFoldersAreNeverWrittenThrough)
     // The game folder reached through a linked folder, as if swapped after
     // the consent: nothing changes behind the link.
     GameFolder behind;
-    sysfilestest::UnixLink swapped(outside / L"swapped", behind.Path().substr(0, behind.Path().size() - 1));
+    cftest::UnixLink swapped(outside / L"swapped", behind.Path().substr(0, behind.Path().size() - 1));
     ResetScanLog();
     RestoreGameModules(outside / L"swapped\\");
     EXPECT_EQ(9u, FolderNames(behind.Path()).size());

@@ -16,6 +16,7 @@
 #include "sysfiles_test_util.h"
 
 using namespace sysfilestest;
+using cftest::UnixLink;
 
 namespace {
 

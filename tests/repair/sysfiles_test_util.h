@@ -110,51 +110,6 @@ inline bool HoldFile(cftest::Child& child, const std::wstring& path)
     return cftest::WaitForFile(path + L".held");
 }
 
-// Wine 8 shows a Linux symbolic link to a folder as a reparse point (one to
-// a file as a plain file) but cannot make links itself, so Linux's "ln" does,
-// started by its \\?\unix\ path; that is no process to wait for, so its
-// effect is awaited. Removed again on scope exit.
-class UnixLink {
-public:
-    UnixLink(const std::wstring& link, const std::wstring& target) : m_link(link)
-    {
-        EXPECT_TRUE(Run(L"ln -s \"" + UnixPath(target) + L"\" \"" + UnixPath(link) + L"\"") &&
-                    cftest::WaitForFile(link, 10000)) << cftest::Narrow(link);
-    }
-    ~UnixLink()
-    {
-        Run(L"rm -f \"" + UnixPath(m_link) + L"\"");
-        for (int i = 0; i < 400 && cftest::FileExists(m_link); ++i)
-            Sleep(25);
-    }
-
-private:
-    // Scratch paths are ASCII.
-    static std::wstring UnixPath(const std::wstring& path)
-    {
-        auto toUnix = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-        char* name = toUnix ? toUnix(path.c_str()) : nullptr;
-        std::wstring wide = name ? std::wstring(name, name + strlen(name)) : std::wstring();
-        HeapFree(GetProcessHeap(), 0, name);
-        return wide;
-    }
-    static bool Run(std::wstring line)
-    {
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        const std::wstring program = L"\\\\?\\unix\\bin\\" + line.substr(0, line.find(L' '));
-        if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-            return false;
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        return true;
-    }
-
-    std::wstring m_link;
-};
-
 inline std::string Ansi(const std::wstring& text)
 {
     int size = WideCharToMultiByte(CP_THREAD_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
