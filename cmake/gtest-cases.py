@@ -46,8 +46,10 @@ def main():
             continue
         cases = 0
         failed = 0
+        # A program's second run under other conditions (cf_add_gtest_run).
+        label = program.split("@")[1] + ":" if "@" in program else ""
         for case in ET.parse(report).getroot().iter("testcase"):
-            name = "%s.%s" % (case.get("classname"), case.get("name"))
+            name = "%s%s.%s" % (label, case.get("classname"), case.get("name"))
             failures = [f.get("message") or f.text or "" for f in case.findall("failure")]
             if failures:
                 failed += 1

@@ -1,6 +1,8 @@
 # Sourced by the Wine wrappers and the scripts: one private Wine prefix per
 # build tree, with no drive that reaches outside the project's own folders.
-#   cf_wine_env BUILD_DIR ARCH   (ARCH: x86_64 or i686)
+#   cf_wine_env BUILD_DIR ARCH   (ARCH: x86_64 or i686; with CF_WINE_PREFIX
+#                                =win64 an i686 build's 64-bit prefix, where
+#                                its programs run as on 64-bit Windows)
 #   cf_prefix_ready              creates and configures the prefix once
 #   cf_create_prefix             makes a new prefix at $WINEPREFIX
 #   cf_display                   an Xvfb display of this build tree
@@ -14,17 +16,25 @@ cf_wine_env() {
     export WINEPREFIX="$CF_BUILD/wineprefix"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    if [ "$CF_ARCH" = i686 ]; then
+    # The 64-bit server serves 32-bit clients too, and runs natively.
+    CF_WINESERVER=/usr/lib/wine/wineserver64
+    if [ "$CF_ARCH" = i686 ] && [ "${CF_WINE_PREFIX:-}" = win64 ]; then
+        # Needs the 32-bit half, which only a boot that can start 32-bit
+        # programs installs: a template of its own, booted through cf_i386.
+        export WINEPREFIX="$CF_BUILD/wineprefix-win64"
+        export WINEARCH=win64
+        CF_WINE=/usr/lib/wine/wine64
+        CF_PREFIX_KIND=win64-wow64
+    elif [ "$CF_ARCH" = i686 ]; then
         export WINEARCH=win32
         CF_WINE=/usr/lib/wine/wine
-        # The 64-bit server serves 32-bit clients too, and runs natively.
-        CF_WINESERVER=/usr/lib/wine/wineserver64
+        CF_PREFIX_KIND=win32
     else
         export WINEARCH=win64
         CF_WINE=/usr/lib/wine/wine64
-        CF_WINESERVER=/usr/lib/wine/wineserver64
+        CF_PREFIX_KIND=win64
     fi
-    export CF_BUILD CF_ARCH CF_WINE CF_WINESERVER
+    export CF_BUILD CF_ARCH CF_WINE CF_WINESERVER CF_PREFIX_KIND
 }
 
 # Runs a command where 32-bit programs run, as CF_I386_MODE says
@@ -87,7 +97,7 @@ cf_create_prefix() {
     local cache version template
     cache=${CF_PREFIX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/cfrepair}
     version=$(/usr/lib/wine/wine64 --version 2>/dev/null | sed -E 's/[^A-Za-z0-9.~+-]+/_/g; s/_$//')
-    template="$cache/prefix-${WINEARCH:-win64}-${version:-unknown}"
+    template="$cache/prefix-${CF_PREFIX_KIND:-${WINEARCH:-win64}}-${version:-unknown}"
     mkdir -p "$cache" || return 1
     (
         flock 9
@@ -130,7 +140,9 @@ cf__boot_prefix() {
             continue
         fi
         wait "$session" 2>/dev/null || true
-        [ -f "$WINEPREFIX/user.reg" ] && [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && return 0
+        [ -f "$WINEPREFIX/user.reg" ] && [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] &&
+            { [ "${CF_PREFIX_KIND:-}" != win64-wow64 ] ||
+                [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; } && return 0
         echo "wine: the new prefix is incomplete (attempt $attempt)" >&2
     done
     echo "wine: prefix creation failed" >&2
@@ -138,7 +150,7 @@ cf__boot_prefix() {
 }
 
 cf_prefix_ready() {
-    local lock="$CF_BUILD/wineprefix.lock"
+    local lock="$WINEPREFIX.lock"
     (
         flock 9
         if [ ! -f "$WINEPREFIX/.cf-ready" ]; then

@@ -12,7 +12,7 @@ fresh=0
 if [ "${1:-}" = --fresh ]; then fresh=1; shift; fi
 dir="$top/build/$arch"
 if [ $fresh = 1 ] && [ -d "$dir" ]; then
-    find "$dir" -mindepth 1 -maxdepth 1 ! -name 'wineprefix' ! -name 'wineprefix.lock' \
+    find "$dir" -mindepth 1 -maxdepth 1 ! -name 'wineprefix*' \
         ! -name 'xvfb.state' ! -name 'xvfb.lock' -exec rm -rf {} +
 fi
 mkdir -p "$dir"

@@ -61,6 +61,8 @@ stop_services() {  # the Wine servers and displays this run started
         [ -d "build/$arch/wineprefix" ] || continue
         cf_wine_env "build/$arch" "$arch"
         "$CF_WINESERVER" -k >/dev/null 2>&1 || true
+        [ -d "build/$arch/wineprefix-win64" ] &&
+            WINEPREFIX="$PWD/build/$arch/wineprefix-win64" "$CF_WINESERVER" -k >/dev/null 2>&1
         state="build/$arch/xvfb.state"
         if [ -f "$state" ]; then
             read -r pid disp < "$state"
@@ -83,10 +85,18 @@ else
     i686_reason=$way
 fi
 
-# Each case its own program start: test discovery runs each program under
-# Wine with a time limit, so the prefix must exist before CTest starts.
+# The prefixes must exist before CTest starts: test discovery runs each
+# program under Wine with a time limit. The i686 build also runs cases in a
+# 64-bit prefix (the 32-bit exe on 64-bit Windows).
+prefixes_ready() {  # ARCH
+    cf_wine_env "build/$1" "$1" && cf_prefix_ready || return 1
+    [ "$1" = i686 ] || return 0
+    (CF_WINE_PREFIX=win64 && cf_wine_env "build/$1" "$1" && cf_prefix_ready)
+}
+
+# Each case its own program start.
 run_suite() {  # ARCH
-    cf_wine_env "build/$1" "$1" && cf_prefix_ready &&
+    prefixes_ready "$1" &&
         (cd "build/$1" && ctest --output-on-failure --timeout 600) 2>&1 | tee "build/$1/ctest.log"
 }
 
@@ -96,7 +106,7 @@ run_suite() {  # ARCH
 # one CTest result per case afterwards.
 run_batch_suite() {  # ARCH
     local b="build/$1" t0 t1 t2 rc
-    cf_wine_env "$b" "$1" && cf_prefix_ready || return 1
+    prefixes_ready "$1" && cf_wine_env "$b" "$1" || return 1
     cf_display
     rm -rf "$b/gtest-xml" "$b/cases" "$b/junit.xml"
     mkdir -p "$b/gtest-xml"
@@ -134,11 +144,11 @@ fi
 if [ -z "$i686_reason" ]; then
     if [ "$CF_I386_MODE" = emulated ]; then
         stage "tests i686 (the shipped build, 32-bit Wine under qemu-i386 emulation)"
-        cf_i386 bash -c "set -o pipefail; $(declare -f run_batch_suite); . cmake/wine-env.sh; run_batch_suite i686" ||
+        cf_i386 bash -c "set -o pipefail; $(declare -f prefixes_ready run_batch_suite); . cmake/wine-env.sh; run_batch_suite i686" ||
             status=1
     else
         stage "tests i686 (the shipped build, native 32-bit Wine)"
-        cf_i386 bash -c "set -o pipefail; $(declare -f run_suite); . cmake/wine-env.sh; run_suite i686" || status=1
+        cf_i386 bash -c "set -o pipefail; $(declare -f prefixes_ready run_suite); . cmake/wine-env.sh; run_suite i686" || status=1
     fi
     count_ctest build/i686/ctest.log i686
 fi

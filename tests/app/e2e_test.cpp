@@ -145,8 +145,79 @@ protected:
     std::unique_ptr<gametest::FileLengthGuard> m_logGuard;
 };
 
-TEST_F(AppTest, NothingFound)
+// The main flow under each Windows version the product names, chosen by
+// Wine's per-program version setting so that one prefix serves them all;
+// the i686 build also runs the Windows 7 ones in a 64-bit prefix.
+struct WindowsVersion {
+    const wchar_t* wineName;
+    bool nt6;
+};
+
+class MainFlow : public AppTest, public ::testing::WithParamInterface<WindowsVersion> {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        BOOL wow64 = FALSE;
+        m_wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+        // The run meant for a 64-bit prefix must be a 32-bit program there.
+        wchar_t prefix[16] = L"";
+        GetEnvironmentVariableW(L"CF_WINE_PREFIX", prefix, 16);
+        ASSERT_EQ(lstrcmpW(prefix, L"win64") == 0, m_wow64);
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, kAppDefaults, &key));
+        const std::wstring version = GetParam().wineName;
+        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                       static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+    }
+    void TearDown() override
+    {
+        AppTest::TearDown();
+        RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
+    }
+    // A game recorded in the MUICache key that this version reads, written
+    // where the shell writes it (the 64-bit registry on 64-bit Windows).
+    std::unique_ptr<gametest::MuiCacheEntry> Record(const gametest::GameFolder& game, bool otherKey = false)
+    {
+        const bool nt6 = GetParam().nt6 != otherKey;
+        return std::make_unique<gametest::MuiCacheEntry>(
+            game.File(L"crossfire.exe"), nt6 ? HKEY_CLASSES_ROOT : HKEY_CURRENT_USER,
+            nt6 ? gametest::kMuiCacheNt6 : gametest::kMuiCacheNt5, m_wow64 ? KEY_WOW64_64KEY : 0);
+    }
+    // On 64-bit Windows the product's HKLM writes land in the 32-bit view.
+    void ExpectSecurityProbeKeyIn32BitView()
+    {
+        if (!m_wow64)
+            return;
+        HKEY key = nullptr;
+        EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Wow6432Node\\Morvex", 0,
+                                               KEY_READ | KEY_WOW64_64KEY, &key));
+        if (key)
+            RegCloseKey(key);
+        key = nullptr;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Morvex", 0, KEY_READ | KEY_WOW64_64KEY, &key));
+        if (key)
+            RegCloseKey(key);
+    }
+
+    static constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\CFRepair.exe";
+    bool m_wow64 = false;
+};
+
+INSTANTIATE_TEST_SUITE_P(Versions, MainFlow,
+                         ::testing::Values(WindowsVersion{L"winxp", false}, WindowsVersion{L"win2003", false},
+                                           WindowsVersion{L"vista", true}, WindowsVersion{L"win7", true}),
+                         [](const ::testing::TestParamInfo<WindowsVersion>& info) {
+                             return cftest::Narrow(info.param.wineName);
+                         });
+
+TEST_P(MainFlow, NothingFound)
 {
+    // A game recorded only in the other versions' key is not this one's.
+    gametest::GameFolder decoy;
+    const auto entry = Record(decoy, true);
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(L"请点击“开始修复”，立即检测缺少的文件，修复CrossFire", cfdrive::ControlText(main, kStatus));
@@ -173,12 +244,14 @@ TEST_F(AppTest, NothingFound)
     EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(record));
     EXPECT_EQ("", Recorded());  // Cancel opens nothing
     EXPECT_EQ(2u, CloseWithEscape(main));
+    EXPECT_BYTES(gametest::DamagedModule(0), ReadFileBytes(decoy.File(L"rs.dll")));
+    ExpectSecurityProbeKeyIn32BitView();
 }
 
-TEST_F(AppTest, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
+TEST_P(MainFlow, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
 {
     gametest::GameFolder game(L"CF Game\\");
-    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    const auto entry = Record(game);
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
 
@@ -252,11 +325,11 @@ TEST_F(AppTest, RestoreUndoesARepairAndUsesUpTheBackups)
     EXPECT_EQ(2u, code);
 }
 
-TEST_F(AppTest, ModulesInUseAreFinishedByTheNextBoot)
+TEST_P(MainFlow, ModulesInUseAreFinishedByTheNextBoot)
 {
     gametest::PendingMoves keep;
     gametest::GameFolder game;
-    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    const auto entry = Record(game);
     // Two modules loaded by a running game, and one planted as a hard link
     // to a file outside the folder.
     const std::string running[2] = {gametest::ExpectedModule(1), gametest::ExpectedModule(2)};
@@ -304,8 +377,12 @@ TEST_F(AppTest, ModulesInUseAreFinishedByTheNextBoot)
 
     rs.Release();
     cshell.Release();
+    // The boot of 64-bit Windows is 64-bit: its wineboot does the moves.
+    wchar_t windows[MAX_PATH] = L"";
+    GetWindowsDirectoryW(windows, MAX_PATH);
     cftest::Child reboot;
-    ASSERT_TRUE(reboot.Start(L"wineboot.exe -r"));
+    ASSERT_TRUE(reboot.Start(m_wow64 ? L"\"" + std::wstring(windows) + L"\\sysnative\\wineboot.exe\" -r"
+                                     : std::wstring(L"wineboot.exe -r")));
     reboot.Wait(120000);
     for (size_t i = 0; i < 8; ++i) {
         if (i != 3) {
@@ -353,10 +430,10 @@ TEST_F(AppTest, AnsweringNoWithAnotherProgramInFrontChangesNothing)
     EXPECT_EQ(2u, CloseWithEscape(main));
 }
 
-TEST_F(AppTest, StopDuringARunGivesOneResult)
+TEST_P(MainFlow, StopDuringARunGivesOneResult)
 {
     gametest::GameFolder game;
-    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    const auto entry = Record(game);
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
     cfdrive::PressButton(main, kStartButton);
@@ -387,33 +464,6 @@ TEST_F(AppTest, StopDuringARunGivesOneResult)
     // The stopped run saved its record; the modules were never touched.
     EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes()));
     EXPECT_BYTES(gametest::DamagedModule(0), ReadFileBytes(game.File(L"rs.dll")));
-    EXPECT_EQ(2u, CloseWithEscape(main));
-}
-
-TEST_F(AppTest, WindowsXpReadsTheUserKeyAndNewerSystemsDoNot)
-{
-    gametest::GameFolder game;
-    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"), HKEY_CURRENT_USER, gametest::kMuiCacheNt5);
-    {
-        HWND main = Launch();
-        ASSERT_NE(nullptr, main);
-        cfdrive::RunOutcome outcome;
-        ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome));
-        EXPECT_FALSE(outcome.consentAsked);
-        EXPECT_EQ(2u, CloseWithEscape(main));
-    }
-    const wchar_t appDefaults[] = L"Software\\Wine\\AppDefaults\\CFRepair.exe";
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, appDefaults, &key));
-    const wchar_t version[] = L"winxp64";
-    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof(version));
-    RegCloseKey(key);
-    HWND main = Launch();
-    cfdrive::RunOutcome outcome;
-    const bool ran = main && cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome);
-    RegDeleteKeyW(HKEY_CURRENT_USER, appDefaults);
-    ASSERT_TRUE(ran);
-    EXPECT_TRUE(outcome.consentAsked);
     EXPECT_EQ(2u, CloseWithEscape(main));
 }
 

@@ -68,8 +68,8 @@ std::wstring GameFolder::Lower() const
     return lower;
 }
 
-MuiCacheEntry::MuiCacheEntry(const std::wstring& valueName, HKEY root, const wchar_t* subKey)
-    : m_root(root), m_name(valueName)
+MuiCacheEntry::MuiCacheEntry(const std::wstring& valueName, HKEY root, const wchar_t* subKey, REGSAM view)
+    : m_root(root), m_name(valueName), m_view(view)
 {
     if (!m_root) {
         const bool nt6 = IsNt6();
@@ -78,7 +78,8 @@ MuiCacheEntry::MuiCacheEntry(const std::wstring& valueName, HKEY root, const wch
     }
     m_subKey = subKey;
     HKEY key = nullptr;
-    if (RegCreateKeyW(m_root, m_subKey.c_str(), &key) == ERROR_SUCCESS) {
+    if (RegCreateKeyExW(m_root, m_subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | m_view, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS) {
         const wchar_t data[] = L"CrossFire";
         RegSetValueExW(key, m_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof(data));
         RegCloseKey(key);
@@ -88,7 +89,7 @@ MuiCacheEntry::MuiCacheEntry(const std::wstring& valueName, HKEY root, const wch
 MuiCacheEntry::~MuiCacheEntry()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(m_root, m_subKey.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(m_root, m_subKey.c_str(), 0, KEY_SET_VALUE | m_view, &key) == ERROR_SUCCESS) {
         RegDeleteValueW(key, m_name.c_str());
         RegCloseKey(key);
     }
@@ -149,7 +150,7 @@ void ForgetCrashedRuns()
 PendingMoves::PendingMoves()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return;
     DWORD size = 0;
     if (RegQueryValueExW(key, kPendingValue, nullptr, nullptr, nullptr, &size) == ERROR_SUCCESS) {
@@ -162,7 +163,7 @@ PendingMoves::PendingMoves()
 PendingMoves::~PendingMoves()
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return;
     if (m_existed)
         RegSetValueExW(key, kPendingValue, 0, REG_MULTI_SZ, m_saved.data(), static_cast<DWORD>(m_saved.size()));
@@ -175,7 +176,7 @@ std::vector<std::wstring> PendingMoves::Read()
 {
     std::vector<std::wstring> entries;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
         return entries;
     DWORD size = 0;
     std::vector<wchar_t> data;

@@ -39,10 +39,12 @@ private:
 };
 
 // Adds a value name to a MUICache key (the one for this Windows version
-// unless a root and path are given) and removes it again.
+// unless a root and path are given) and removes it again. `view` may ask for
+// the 64-bit registry, where the 64-bit shell of 64-bit Windows writes.
 class MuiCacheEntry {
 public:
-    explicit MuiCacheEntry(const std::wstring& valueName, HKEY root = nullptr, const wchar_t* subKey = nullptr);
+    explicit MuiCacheEntry(const std::wstring& valueName, HKEY root = nullptr, const wchar_t* subKey = nullptr,
+                           REGSAM view = 0);
     ~MuiCacheEntry();
     MuiCacheEntry(const MuiCacheEntry&) = delete;
     MuiCacheEntry& operator=(const MuiCacheEntry&) = delete;
@@ -51,6 +53,7 @@ private:
     HKEY m_root;
     std::wstring m_subKey;
     std::wstring m_name;
+    REGSAM m_view;
 };
 
 extern const wchar_t kMuiCacheNt6[];
@@ -62,7 +65,8 @@ extern const wchar_t kMuiCacheNt5[];
 // that no longer run.
 void ForgetCrashedRuns();
 
-// PendingFileRenameOperations, saved at construction and restored after.
+// PendingFileRenameOperations, saved at construction and restored after;
+// read in the 64-bit registry, as the boot of 64-bit Windows reads it.
 class PendingMoves {
 public:
     PendingMoves();
