@@ -356,6 +356,23 @@ void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, 
         AppendOutcomeLine(job);
 }
 
+// Windows XP and 7 open no path of MAX_PATH characters or more (Wine does,
+// so the limit is kept here). A folder is taken only when every name the
+// repair makes in it fits: each module, its backup and temporary file, and
+// the work files made beside them.
+bool ModulePathsFit(const std::wstring& folder)
+{
+    size_t longest = 0;
+    for (size_t i = 0; i < GameModuleCount; ++i) {
+        const GameModuleEntry& entry = GameModuleTable[i];
+        for (const wchar_t* name : {entry.moduleFile, entry.backupFile, entry.tempFile}) {
+            const size_t work = NewFileNameLength(name, kWorkExtension);
+            longest = work > longest ? work : longest;
+        }
+    }
+    return folder.size() + longest < MAX_PATH;
+}
+
 void DefaultRestore(const std::wstring& folder, void* comm)
 {
     RestoreGameModules(folder, nullptr, static_cast<ICommunication*>(comm));
@@ -409,7 +426,9 @@ void LocateGameFolder(const GameRepairHooks* hooks, ICommunication* comm)
     const DWORD count = GetMuiCacheValueCount(key.Get());
     for (DWORD index = 0; index < count; ++index) {
         std::wstring folder;
-        if (!ReadMuiCacheFolder(key.Get(), index, folder))
+        // A folder too deep for its module paths is passed over as Windows
+        // itself would fail it, before a question or a change.
+        if (!ReadMuiCacheFolder(key.Get(), index, folder) || !ModulePathsFit(folder))
             continue;
         bool found = false;
         {

@@ -400,6 +400,15 @@ cf::UniqueFile CreateNewFile(const std::wstring& folder, const wchar_t* stem, co
     return cf::UniqueFile();
 }
 
+size_t NewFileNameLength(const wchar_t* stem, const wchar_t* extension)
+{
+    // Every 32-bit value takes the same eight digits as 0.
+    wchar_t name[MAX_PATH];
+    if (FAILED(::StringCchPrintfW(name, ARRAYSIZE(name), kNewFileNameFormat, stem, 0ul, extension)))
+        return MAX_PATH;
+    return wcslen(name);
+}
+
 bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension, const void* data,
                   uint32_t length, std::wstring& path)
 {

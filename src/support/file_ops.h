@@ -51,6 +51,8 @@ bool WriteNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t
 // it open for writing, with no sharing; empty (and `path` unchanged) on failure.
 cf::UniqueFile CreateNewFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension,
                              std::wstring& path);
+// The length of every name those two make of `stem` and `extension`.
+size_t NewFileNameLength(const wchar_t* stem, const wchar_t* extension);
 
 // Links planted by someone else: an elevated program writes, truncates or
 // renames over a name only after these checks.

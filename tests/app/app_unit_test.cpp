@@ -2,16 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
 #include "app/game_fixture.h"
 #include "app/main_dlg.h"
 #include "app/ok_dlg.h"
+#include "common/import_hook.h"
 #include "common/test_util.h"
 #include "gui_driver.h"
 #include "log/run_state.h"
 #include "log/scan_log.h"
+#include "repair/game_repair.h"
 #include "support/unique.h"
 
 namespace {
@@ -235,6 +238,62 @@ TEST_F(RunRepairTest, AnsweringNoOrStoppingLogsNothingFound)
     EXPECT_NE(std::string::npos, record.find(std::string("\r\n\r\n") + kNothingFound + kSeparator));
     for (size_t i = 0; i < 8; ++i)
         EXPECT_BYTES(gametest::DamagedModule(i), cftest::ReadFileBytes(game.File(gametest::kModuleNames[i])));
+}
+
+cftest::ImportHook* g_createHook;
+size_t g_longestPath;
+
+// Every file the repair makes, examines or renames is first opened by name.
+HANDLE WINAPI NoteCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    g_longestPath = std::max(g_longestPath, wcslen(name));
+    return g_createHook->Original<decltype(&CreateFileW)>()(name, access, share, security, disposition, flags,
+                                                           templateFile);
+}
+
+// Windows XP and 7 open no path of MAX_PATH (260) characters or more; Wine does.
+TEST_F(RunRepairTest, AFolderWhoseModulePathsWouldPassMaxPathIsPassedOverAndTheLongestThatFitsIsRepaired)
+{
+    cftest::ImportHook hook("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(NoteCreateFileW));
+    ASSERT_TRUE(hook.Installed());
+    g_createHook = &hook;
+    size_t beyond = 0;  // how far the repair's paths reach past their folder
+    {
+        gametest::GameFolder probe;
+        g_longestPath = 0;
+        RestoreGameModules(probe.Path());
+        beyond = g_longestPath - probe.Path().size();
+    }
+    const size_t fits = MAX_PATH - 1 - beyond;
+    gametest::GameFolder over(fits + 1, L"crossfire.exe"), at(fits, L"crossfire.exe");
+    ASSERT_EQ(fits + 1, over.Path().size());
+    ASSERT_EQ(fits, at.Path().size());
+    const auto untouched = [&over] {
+        EXPECT_EQ(9u, gametest::FolderNames(over.Path()).size());
+        for (size_t i = 0; i < 8; ++i)
+            EXPECT_BYTES(gametest::DamagedModule(i), cftest::ReadFileBytes(over.File(gametest::kModuleNames[i])));
+    };
+
+    gametest::MuiCacheEntry overEntry(over.File(L"crossfire.exe"));
+    bool asked = true;
+    ASSERT_TRUE(Run(IDYES, &asked));
+    EXPECT_FALSE(asked);
+    std::string record = NewLogBytes();
+    EXPECT_NE(std::string::npos, record.find(std::string("\r\n\r\n") + kNothingFound + kSeparator)) << record;
+    untouched();
+
+    gametest::MuiCacheEntry atEntry(at.File(L"crossfire.exe"));
+    m_logSize += record.size();
+    g_longestPath = 0;
+    ASSERT_TRUE(Run(IDYES, &asked));
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(static_cast<size_t>(MAX_PATH - 1), g_longestPath);
+    record = NewLogBytes();
+    EXPECT_NE(std::string::npos, record.find(gametest::ExpectedRepairLines(at.Lower()) + kSeparator)) << record;
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_BYTES(gametest::ExpectedModule(i), cftest::ReadFileBytes(at.File(gametest::kModuleNames[i])));
+    untouched();
 }
 
 }  // namespace

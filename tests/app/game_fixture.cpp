@@ -55,10 +55,40 @@ GameFolder::GameFolder(const std::wstring& subFolder, const wchar_t* launcher)
 {
     m_path = m_root.Path() + subFolder;
     CreateDirectoryW(m_path.c_str(), nullptr);
+    Fill(launcher);
+}
+
+GameFolder::GameFolder(size_t pathLength, const wchar_t* launcher)
+{
+    m_path = m_root.Path();
+    while (m_path.size() + 1 < pathLength) {
+        const size_t left = pathLength - m_path.size() - 1;
+        m_path.append(left > 200 ? 100 : left, L'x') += L'\\';  // a name may have 255 characters
+        CreateDirectoryW(m_path.c_str(), nullptr);
+    }
+    Fill(launcher);
+}
+
+void GameFolder::Fill(const wchar_t* launcher)
+{
     if (launcher)
         cftest::WriteFileBytes(m_path + launcher, "MZ launcher");
     for (size_t i = 0; i < 8; ++i)
         cftest::WriteFileBytes(m_path + kModuleNames[i], DamagedModule(i));
+}
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+        if (data.cFileName[0] != L'.')
+            names.push_back(data.cFileName);
+    }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return names;
 }
 
 std::wstring GameFolder::Lower() const

@@ -29,14 +29,20 @@ class GameFolder {
 public:
     explicit GameFolder(const std::wstring& subFolder = L"CrossFire\\",
                         const wchar_t* launcher = L"crossfire.exe");
+    // One whose path is `pathLength` characters long, its backslash included.
+    GameFolder(size_t pathLength, const wchar_t* launcher);
     const std::wstring& Path() const { return m_path; }  // ends with '\'
     std::wstring File(const std::wstring& name) const { return m_path + name; }
     std::wstring Lower() const;
 
 private:
+    void Fill(const wchar_t* launcher);
     cftest::ScratchDir m_root;
     std::wstring m_path;
 };
+
+// The names in a folder (ending in '\\'), "." and ".." left out.
+std::vector<std::wstring> FolderNames(const std::wstring& folder);
 
 // Adds a value name to a MUICache key (the one for this Windows version
 // unless a root and path are given) and removes it again. `view` may ask for

@@ -17,6 +17,7 @@
 
 using cftest::FileExists;
 using cftest::ReadFileBytes;
+using gametest::FolderNames;
 using gametest::GameFolder;
 using gametest::kModuleNames;
 using gametest::kModuleStems;
@@ -254,20 +255,6 @@ BOOL WINAPI CutDeleteFileW(LPCWSTR path)
 BOOL WINAPI CutFlushFileBuffers(HANDLE file)
 {
     return Cut::Next() == Cut::Pass ? g_flushHook->Original<decltype(&FlushFileBuffers)>()(file) : Cut::Refuse();
-}
-
-std::vector<std::wstring> FolderNames(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
-        if (data.cFileName[0] != L'.')
-            names.push_back(data.cFileName);
-    }
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
-    return names;
 }
 
 TEST_F(GameRepairTest, RunEndedOrStoppedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishes)

@@ -8,8 +8,11 @@
 #include "gui_driver.h"
 #include "pixels.h"
 #include "support/unique.h"
+#include "ui/font_pool.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -65,6 +68,8 @@ std::vector<COLORREF> Render(int width, int height, COLORREF background, Paint p
     paint(canvas.Dc());
     return canvas.Snapshot();
 }
+
+INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 class MainWindowLook : public testing::Test {
 protected:
@@ -244,4 +249,65 @@ TEST_F(MainWindowLook, ResultDialogShowsTheViewLogLink)
     cfdrive::AnswerBox(result, IDCANCEL);
     EXPECT_TRUE(cfdrive::WaitForWindowGone(result, 10000));
     EXPECT_TRUE(cfdrive::WaitForControlText(m_main, kStartButton, cfdrive::kStartCaption, 10000));
+}
+
+// The fonts as GDI selects them, not as asked: both dialogs' template font
+// and the pool's header and link fonts must come out in the GB2312 character
+// set, with a glyph of their own for every character the windows show, at
+// the height asked.
+TEST(DrawnFonts, DialogsHeaderAndLinksGetAChineseFaceAtTheAskedHeight)
+{
+    const std::wstring exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
+    cf::UniqueModule image(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(image);
+    HDC dc = GetDC(nullptr);
+    struct Drawn {
+        HFONT font;
+        int height;
+    };
+    std::vector<Drawn> fonts;
+    std::vector<HWND> dialogs;
+    std::wstring shown = cfdrive::kMainTitle;  // the painted header
+    for (int id : {129, 202}) {
+        HRSRC info = FindResourceW(image.Get(), MAKEINTRESOURCEW(id), RT_DIALOG);
+        ASSERT_NE(nullptr, info) << id;
+        const auto* dialogTemplate = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(image.Get(), info)));
+        dialogs.push_back(
+            CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate, nullptr, QuietDialog, 0));
+        ASSERT_NE(nullptr, dialogs.back()) << id;
+        fonts.push_back({reinterpret_cast<HFONT>(SendMessageW(dialogs.back(), WM_GETFONT, 0, 0)),
+                         MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72)});
+        for (HWND window = dialogs.back(); window;
+             window = GetWindow(window, window == dialogs.back() ? GW_CHILD : GW_HWNDNEXT)) {
+            wchar_t text[256] = L"";
+            GetWindowTextW(window, text, 256);
+            if (text[0] != 0xFFFF)  // an icon's resource number, not text
+                shown += text;
+        }
+    }
+    PellunFontPool* pool = PellunFontPool::GetInstance();
+    ASSERT_NE(nullptr, pool);
+    fonts.push_back({pool->GetFont(0x0A00), 21});  // the header
+    fonts.push_back({pool->GetFont(0x0002), 11});  // the links
+
+    for (size_t i = 0; i < fonts.size(); ++i) {
+        ASSERT_NE(nullptr, fonts[i].font) << i;
+        HGDIOBJ previous = SelectObject(dc, fonts[i].font);
+        wchar_t face[LF_FACESIZE] = L"";
+        GetTextFaceW(dc, LF_FACESIZE, face);
+        TEXTMETRICW metrics = {};
+        GetTextMetricsW(dc, &metrics);
+        std::vector<WORD> glyphs(shown.size());
+        const DWORD mapped = GetGlyphIndicesW(dc, shown.c_str(), static_cast<int>(shown.size()), glyphs.data(),
+                                              GGI_MARK_NONEXISTING_GLYPHS);
+        SelectObject(dc, previous);
+        SCOPED_TRACE(testing::Message() << "font " << i << ": " << cftest::Narrow(face));
+        EXPECT_EQ(GB2312_CHARSET, metrics.tmCharSet);
+        EXPECT_EQ(shown.size(), mapped);
+        EXPECT_EQ(0, std::count(glyphs.begin(), glyphs.end(), WORD(0xFFFF)));
+        EXPECT_EQ(fonts[i].height, metrics.tmHeight - metrics.tmInternalLeading);
+    }
+    ReleaseDC(nullptr, dc);
+    for (HWND dialog : dialogs)
+        DestroyWindow(dialog);
 }
