@@ -37,11 +37,12 @@ DWORD ExpectedLength(DWORD type, const std::vector<BYTE>& data, std::wstring& te
 
 TEST(Fuzz, ReadRegTextFollowsItsAcceptanceRules)
 {
+    const cftest::FuzzRun run("registry text", 20100526, 100000);
     cftest::ScratchKey key;
-    std::mt19937 random(20100526);
+    std::mt19937 random(static_cast<uint32_t>(run.Seed()));
     const DWORD types[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY, REG_NONE, REG_SZ, REG_MULTI_SZ};
     const wchar_t alphabet[] = {L'\0', L'\0', L'a', L'Z', L'.', L'\x4e2d', L'\xffff', L'\xd800'};
-    const int kRounds = 100000;
+    const int kRounds = run.Inputs();
     int accepted = 0;
     for (int round = 0; round < kRounds; ++round) {
         const DWORD type = types[random() % ARRAYSIZE(types)];
@@ -69,8 +70,8 @@ TEST(Fuzz, ReadRegTextFollowsItsAcceptanceRules)
             data[bytes - 3] = data[bytes - 4] = 0;
         if (bytes % 2)
             data[bytes - 1] = static_cast<BYTE>(random());
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key.Get(), L"f", 0, type, data.data(), static_cast<DWORD>(bytes)));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"f", 0, type, data.data(), static_cast<DWORD>(bytes)))
+            << run.At(round);
 
         DWORD storedType = 0;
         DWORD storedBytes = 0;
@@ -88,9 +89,9 @@ TEST(Fuzz, ReadRegTextFollowsItsAcceptanceRules)
         std::wstring expectedText;
         const DWORD expected = ExpectedLength(storedType, stored, expectedText);
         const DWORD length = ReadRegText(key.Get(), L"f", buffer.text);
-        ASSERT_EQ(expected, length) << "round " << round << " type " << type << " bytes " << storedBytes;
-        ASSERT_EQ(expectedText, std::wstring(buffer.text)) << "round " << round;
-        ASSERT_EQ(std::wstring(4, L'G'), std::wstring(buffer.guard, 4)) << "round " << round;
+        ASSERT_EQ(expected, length) << run.At(round) << ": type " << type << " bytes " << storedBytes;
+        ASSERT_EQ(expectedText, std::wstring(buffer.text)) << run.At(round);
+        ASSERT_EQ(std::wstring(4, L'G'), std::wstring(buffer.guard, 4)) << run.At(round);
         accepted += length != 0;
     }
     // Both outcomes must have been exercised in earnest.
@@ -119,8 +120,9 @@ TEST(Fuzz, CommandFilesExistNeedsEveryDottedArgument)
     // Pieces of which no dotted argument can name an existing file.
     const wchar_t* const junk[] = {L"\"", L"\\", L" ", L"q", L"%", L"\t", L"\x4e2d", L".x", L"\\\""};
 
-    std::mt19937 random(1010);
-    const int kRounds = 100000;
+    const cftest::FuzzRun run("command lines (CommandFilesExist)", 1010, 100000);
+    std::mt19937 random(static_cast<uint32_t>(run.Seed()));
+    const int kRounds = run.Inputs();
     int found = 0;
     for (int round = 0; round < kRounds; ++round) {
         std::wstring line;
@@ -146,7 +148,7 @@ TEST(Fuzz, CommandFilesExistNeedsEveryDottedArgument)
                 LocalFree(argv);
         }
         const bool result = CommandFilesExist(line.c_str(), base.c_str());
-        ASSERT_EQ(expected, result) << "round " << round << ": " << cftest::Narrow(line);
+        ASSERT_EQ(expected, result) << run.At(round) << ": " << cftest::Narrow(line);
         found += result;
     }
     EXPECT_GT(found, kRounds / 10);

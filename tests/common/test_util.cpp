@@ -4,8 +4,11 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <sstream>
 
 namespace cftest {
 
@@ -254,6 +257,43 @@ void Child::Kill()
         TerminateProcess(m_process, 1);
         WaitForSingleObject(m_process, 5000);
     }
+}
+
+namespace {
+
+bool ReadNumber(const wchar_t* name, uint64_t& number)
+{
+    wchar_t text[32] = L"";
+    const DWORD length = GetEnvironmentVariableW(name, text, ARRAYSIZE(text));
+    if (length == 0 || length >= ARRAYSIZE(text))
+        return false;
+    wchar_t* end = nullptr;
+    number = wcstoull(text, &end, 0);
+    return end != text && *end == L'\0';
+}
+
+}  // namespace
+
+FuzzRun::FuzzRun(const char* parser, uint64_t seed, int inputs) : m_parser(parser), m_seed(seed), m_inputs(inputs)
+{
+    uint64_t number = 0;
+    if (ReadNumber(L"CF_FUZZ_SEED", number))
+        m_seed = number;
+    if (ReadNumber(L"CF_FUZZ_INPUTS", number) && number > 0 && number <= INT_MAX)
+        m_inputs = static_cast<int>(number);
+    std::ostringstream line;
+    line << "fuzz " << m_parser << ": " << m_inputs << " inputs from seed 0x" << std::hex << m_seed << "\n";
+    std::fputs(line.str().c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::string FuzzRun::At(int index) const
+{
+    std::ostringstream text;
+    text << m_parser << ", input " << index << " of seed 0x" << std::hex << m_seed << std::dec
+         << " (made again by CF_FUZZ_SEED=0x" << std::hex << m_seed << std::dec << " CF_FUZZ_INPUTS=" << m_inputs
+         << ")";
+    return text.str();
 }
 
 std::string Hex(const void* data, size_t length)

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,23 @@ public:
 private:
     HANDLE m_process = nullptr;
     DWORD m_id = 0;
+};
+
+// A fuzz test's seed and number of inputs: its own, or CF_FUZZ_SEED and
+// CF_FUZZ_INPUTS from the environment (decimal or 0x hex), as the soak
+// command sets them. The constructor prints both on stdout.
+class FuzzRun {
+public:
+    FuzzRun(const char* parser, uint64_t seed, int inputs);
+    uint64_t Seed() const { return m_seed; }
+    int Inputs() const { return m_inputs; }
+    // Names the parser, the input and what makes it again.
+    std::string At(int index) const;
+
+private:
+    std::string m_parser;
+    uint64_t m_seed;
+    int m_inputs;
 };
 
 std::string Hex(const void* data, size_t length);

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "common/test_util.h"
+#include "repair/muicache.h"
 #include "repair/system_files.h"
 #include "support/examine.h"
 
@@ -41,6 +45,9 @@ private:
     size_t m_size = 0;
     uint8_t* m_base = nullptr;
 };
+
+// A shell link starts with its header size, 0x4C, and the link class identifier.
+const uint8_t kLinkStart[20] = {0x4C, 0, 0, 0, 0x01, 0x14, 0x02, 0, 0, 0, 0, 0, 0xC0, 0, 0, 0, 0, 0, 0, 0x46};
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at)
 {
@@ -120,38 +127,49 @@ void Mutate(std::vector<uint8_t>& bytes, std::mt19937& random)
 
 TEST(Fuzz, PeHeaderParsersStayInsideTheirInput)
 {
+    const cftest::FuzzRun run("PE and shortcut headers", 20241208, 120000);
     GuardedBuffer guard;
-    std::mt19937 random(20241208);
+    std::mt19937 random(static_cast<uint32_t>(run.Seed()));
     const std::vector<uint8_t> seed = SeedImage();
     int accepted = 0;
-    for (int round = 0; round < 120000; ++round) {
+    int links = 0;
+    for (int round = 0; round < run.Inputs(); ++round) {
         std::vector<uint8_t> bytes = seed;
         for (int k = 1 + random() % 3; k > 0; --k)
             Mutate(bytes, random);
         const uint8_t* data = guard.Place(bytes);
         int isDll = -1, referenceDll = -1;
         bool kind = ReadPeImageKindInBuffer(data, bytes.size(), &isDll);
-        ASSERT_EQ(ReferencePeKind(bytes, &referenceDll), kind) << "round " << round;
+        ASSERT_EQ(ReferencePeKind(bytes, &referenceDll), kind) << run.At(round);
         if (kind) {
-            ASSERT_EQ(referenceDll, isDll) << "round " << round;
+            ASSERT_EQ(referenceDll, isDll) << run.At(round);
             ++accepted;
         }
-        ASSERT_EQ(ReferenceHasSections(bytes), PeHasSectionsInBuffer(data, bytes.size())) << "round " << round;
+        ASSERT_EQ(ReferenceHasSections(bytes), PeHasSectionsInBuffer(data, bytes.size())) << run.At(round);
         bool suspicious = IsCodeSectionSuspiciousInBuffer(data, bytes.size());
         if (suspicious) {
-            ASSERT_TRUE(ReferenceHasSections(bytes)) << "round " << round;
+            ASSERT_TRUE(ReferenceHasSections(bytes)) << run.At(round);
         }
+
+        std::vector<uint8_t> link(kLinkStart, kLinkStart + sizeof(kLinkStart));
+        link.resize(72 + random() % 8);
+        Mutate(link, random);
+        const bool isLink = link.size() >= 72 && std::equal(kLinkStart, kLinkStart + sizeof(kLinkStart), link.begin());
+        ASSERT_EQ(isLink, IsShellLinkHeader(guard.Place(link), link.size())) << run.At(round);
+        links += isLink;
     }
-    EXPECT_GT(accepted, 1000);  // the mutations still reach the deeper checks
+    EXPECT_GT(accepted, run.Inputs() / 100);  // the mutations still reach the deeper checks
+    EXPECT_GT(links, run.Inputs() / 10);
 }
 
 TEST(Fuzz, ZoneTextParserStaysInsideItsInput)
 {
+    const cftest::FuzzRun run("zone text", 7, 100000);
     GuardedBuffer guard;
-    std::mt19937 random(7);
+    std::mt19937 random(static_cast<uint32_t>(run.Seed()));
     const std::wstring seeds[] = {L"[ZoneTransfer]\r\nZoneId=3\r\n", L"[ZoneTransfer]\r\nZoneId=2\r\n",
                                   L"ZoneId=3\r\n[ZoneTransfer]\r\n", L"[ZoneTransfer]ZoneId=3"};
-    for (int round = 0; round < 100000; ++round) {
+    for (int round = 0; round < run.Inputs(); ++round) {
         const std::wstring& seed = seeds[random() % 4];
         std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(seed.data()),
                                    reinterpret_cast<const uint8_t*>(seed.data() + seed.size()));
@@ -164,34 +182,98 @@ TEST(Fuzz, ZoneTextParserStaysInsideItsInput)
         if (zone) {
             std::wstring text(reinterpret_cast<const wchar_t*>(data), std::min<size_t>(bytes.size(), 200) / 2);
             size_t section = text.find(L"[ZoneTransfer]");
-            ASSERT_NE(std::wstring::npos, section) << "round " << round;
-            ASSERT_NE(std::wstring::npos, text.find(L"ZoneId=", section + 1)) << "round " << round;
+            ASSERT_NE(std::wstring::npos, section) << run.At(round);
+            ASSERT_NE(std::wstring::npos, text.find(L"ZoneId=", section + 1)) << run.At(round);
         }
     }
 }
 
 TEST(Fuzz, DatabaseLookupStaysInsideTheDatabase)
 {
+    const cftest::FuzzRun run("digest database", 99, 100000);
     GuardedBuffer guard;
-    std::mt19937 random(99);
-    for (int round = 0; round < 100000; ++round) {
+    std::mt19937 random(static_cast<uint32_t>(run.Seed()));
+    int hits = 0;
+    for (int round = 0; round < run.Inputs(); ++round) {
         size_t size = random() % (32 * 40 + 31);
         std::vector<uint8_t> db(size);
         for (uint8_t& b : db)
             b = static_cast<uint8_t>(random() % 4);  // few values: many equal keys
+        const size_t records = size / 32;
+        if (random() % 2) {
+            std::vector<std::array<uint8_t, 32>> rows(records);
+            if (records)
+                memcpy(rows.data(), db.data(), records * 32);
+            std::sort(rows.begin(), rows.end(), [](const std::array<uint8_t, 32>& a, const std::array<uint8_t, 32>& b) {
+                return memcmp(a.data(), b.data(), 16) < 0;
+            });
+            if (records)
+                memcpy(db.data(), rows.data(), records * 32);
+        }
         uint8_t key[16], content[16];
-        if (size >= 32 && random() % 2)
-            memcpy(key, &db[(random() % (size / 32)) * 32], 16);
+        if (records && random() % 2)
+            memcpy(key, &db[(random() % records) * 32], 16);
         else
             for (uint8_t& b : key)
                 b = static_cast<uint8_t>(random() % 4);
+        bool sorted = true;
+        const uint8_t* first = nullptr;  // of the records with the key
+        for (size_t at = 0; at < records * 32; at += 32) {
+            sorted = sorted && (at == 0 || memcmp(&db[at - 32], &db[at], 16) <= 0);
+            if (!first && memcmp(&db[at], key, 16) == 0)
+                first = &db[at];
+        }
         const uint8_t* data = guard.Place(db);
-        if (FindDigestRecord(data, size, key, content)) {
+        ASSERT_EQ(sorted, IsDigestDatabaseSorted(data, size)) << run.At(round);
+        const bool found = FindDigestRecord(data, size, key, content);
+        if (sorted) {
+            ASSERT_EQ(first != nullptr, found) << run.At(round);
+            if (found) {
+                ASSERT_EQ(0, memcmp(first + 16, content, 16)) << run.At(round);
+            }
+            hits += found;
+        } else if (found) {
             bool present = false;
             for (size_t at = 0; at + 32 <= size && !present; at += 32)
                 present = memcmp(&db[at], key, 16) == 0 && memcmp(&db[at + 16], content, 16) == 0;
-            ASSERT_TRUE(present) << "round " << round;
+            ASSERT_TRUE(present) << run.At(round);
         }
-        IsDigestDatabaseSorted(data, size);
     }
+    EXPECT_GT(hits, run.Inputs() / 10);
+}
+
+// The scans take program folders from the names of the MUICache values,
+// which any program that ran could have chosen.
+TEST(Fuzz, MuiCacheNamesGiveTheirFolder)
+{
+    const cftest::FuzzRun run("MUICache names (hijack scan folders)", 2010, 5000);
+    cftest::ScratchKey key;
+    std::mt19937 random(static_cast<uint32_t>(run.Seed()));
+    const wchar_t* const pieces[] = {L"C:",   L"c:\\", L"D:\\Games\\", L"\\", L"\\\\", L"/",  L":",         L"a",
+                                     L"Z.EXE", L" ",    L"\x6E38\x620F",  L"\xC9", L"\x130",  L"..", L"\\\\?\\"};
+    int folders = 0;
+    for (int round = 0; round < run.Inputs(); ++round) {
+        std::wstring name;
+        for (int n = random() % 10; n > 0; --n)
+            name += pieces[random() % ARRAYSIZE(pieces)];
+        if (random() % 16 == 0)  // around the longest name a value can have, 16383
+            name = L"C:\\" + std::wstring(16374 + random() % 12, L'x') + L"\\a";
+        const bool stored =
+            RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), 2) == ERROR_SUCCESS;
+        // A name is read with room for 16383 characters, the terminator included.
+        const bool drive = stored && name.size() >= 3 && name.size() < 16383 && name[1] == L':' && name[2] == L'\\';
+        std::wstring expected = L"kept";
+        if (drive) {
+            expected = name.substr(0, name.rfind(L'\\') + 1);
+            CharLowerBuffW(&expected[0], static_cast<DWORD>(expected.size()));
+        }
+        std::wstring folder = L"kept";
+        ASSERT_EQ(drive, ReadMuiCacheFolder(key.Get(), 0, folder)) << run.At(round) << ": " << name.size();
+        ASSERT_EQ(expected, folder) << run.At(round);
+        if (stored) {
+            ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueW(key.Get(), name.c_str())) << run.At(round);
+        }
+        folders += drive;
+    }
+    EXPECT_GT(folders, run.Inputs() / 20);
 }

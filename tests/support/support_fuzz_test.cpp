@@ -1,14 +1,18 @@
 // Generated and mutated command lines against the routines that fill fixed
 // path buffers: nothing may be written past a buffer, and each routine's
 // promises (an empty target on failure, an existing file on success) hold.
+// Generated INI files against the read of one value.
 
 #include "support/cmdline.h"
+#include "support/file_ops.h"
 #include "support/paths.h"
 
 #include "common/test_util.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -19,8 +23,6 @@
 
 namespace {
 
-const uint64_t kSeed = 0x5EEDC0DE2026ull;
-const int kInputs = 100000;
 // One input in this many also goes to the routines that probe the disk.
 const int kProbeShare = 9;
 const int kMaxReportedFailures = 10;
@@ -148,6 +150,13 @@ protected:
         m_systemDir = folder;
         GetWindowsDirectoryW(folder, MAX_PATH);
         m_windowsDir = folder;
+        wchar_t programFiles[MAX_PATH] = {}, commonFiles[MAX_PATH] = {}, temp[MAX_PATH] = {};
+        SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+        SHGetSpecialFolderPathW(nullptr, commonFiles, CSIDL_PROGRAM_FILES_COMMON, FALSE);
+        GetTempPathW(MAX_PATH, temp);
+        m_variables = {{L"%SystemRoot%", m_windowsDir}, {L"%windir%", m_windowsDir}, {L"%ProgramFiles%", programFiles},
+                       {L"%CommonProgramFiles%", commonFiles}, {L"%Temp%", temp}, {L"%Tmp%", temp}};
+        m_bareNames = {{L"SystemRoot", m_windowsDir}, {L"system32", m_systemDir}};
 
         // A short search path keeps each system search to a few probes.
         wchar_t old[8192] = {};
@@ -238,11 +247,50 @@ protected:
         return kLists[m_random.Below(ARRAYSIZE(kLists))];
     }
 
+    void Start(const cftest::FuzzRun& run)
+    {
+        m_run = &run;
+        m_random = Random(run.Seed());
+    }
+
     bool Fail(const char* routine, const std::wstring& input, const std::string& detail)
     {
-        ADD_FAILURE() << routine << " on input " << m_index << " (seed 0x" << std::hex << kSeed << std::dec
-                      << "): " << Describe(input) << ": " << detail;
+        ADD_FAILURE() << routine << " in " << m_run->At(m_index) << ": " << Describe(input) << ": " << detail;
         return ++m_failures < kMaxReportedFailures;
+    }
+
+    // A leading name of the table, matched without regard to ASCII case, and
+    // its folder, with the rest behind the folder's last backslash or behind it.
+    bool CheckExpand(const std::wstring& input)
+    {
+        for (bool bare : {false, true}) {
+            GuardedBuffer scratch(MAX_PATH);
+            scratch.Fill(L"");
+            wchar_t* result = bare ? ExpandSystemRootPrefix(input.c_str(), scratch.Begin())
+                                   : ExpandPathVariable(input.c_str(), scratch.Begin());
+            const std::wstring got = result ? result : L"(none)";
+            if (result)
+                HeapFree(GetProcessHeap(), 0, result);
+            const char* routine = bare ? "ExpandSystemRootPrefix" : "ExpandPathVariable";
+            if (!scratch.GuardsIntact())
+                return Fail(routine, input, "wrote past the scratch buffer");
+            std::wstring expected = L"(none)";
+            for (const auto& row : bare ? m_bareNames : m_variables) {
+                if (_wcsnicmp(input.c_str(), row.first.c_str(), row.first.size()) == 0) {
+                    if (!row.second.empty()) {
+                        expected = row.second;
+                        if (expected.back() == L'\\')
+                            expected.pop_back();
+                        expected += input.substr(row.first.size());
+                    }
+                    break;
+                }
+            }
+            if (got != expected)
+                return Fail(routine, input, "gave " + Describe(got) + ", not " + Describe(expected));
+            m_expanded += result != nullptr;
+        }
+        return true;
     }
 
     bool CheckNormalize(const std::wstring& input)
@@ -377,20 +425,26 @@ protected:
     std::wstring m_oldPath;
     bool m_hadPath = false;
     std::vector<std::wstring> m_pieces;
+    std::vector<std::pair<std::wstring, std::wstring>> m_variables;
+    std::vector<std::pair<std::wstring, std::wstring>> m_bareNames;
     std::vector<std::wstring> m_recent;
-    Random m_random{kSeed};
+    const cftest::FuzzRun* m_run = nullptr;
+    Random m_random{0};
     int m_index = 0;
     int m_failures = 0;
+    int m_expanded = 0;
     int m_parsedTargets = 0;
     int m_hostedTargets = 0;
 };
 
 TEST_F(SupportFuzzTest, BuffersHoldAndPromisesKeepOverGeneratedLines)
 {
+    const cftest::FuzzRun run("paths, expansion and command lines", 0x5EEDC0DE2026ull, 100000);
+    Start(run);
     int parsed = 0;
-    for (m_index = 0; m_index < kInputs; ++m_index) {
+    for (m_index = 0; m_index < run.Inputs(); ++m_index) {
         std::wstring input = NextInput();
-        if (!CheckNormalize(input) || !CheckAppend(input))
+        if (!CheckNormalize(input) || !CheckAppend(input) || !CheckExpand(input))
             break;
         if (m_index % kProbeShare == 0) {
             if (!CheckFind(input))
@@ -402,12 +456,72 @@ TEST_F(SupportFuzzTest, BuffersHoldAndPromisesKeepOverGeneratedLines)
         }
     }
     EXPECT_EQ(0, m_failures);
-    EXPECT_GT(parsed, kInputs / kProbeShare - 1);
+    EXPECT_GT(parsed, run.Inputs() / kProbeShare - 1);
     // The generator must reach the success paths, or the checks above say little.
     EXPECT_GT(m_parsedTargets, parsed / 50) << m_parsedTargets << " of " << parsed;
     EXPECT_GT(m_hostedTargets, 0);
-    std::printf("fuzz: %d inputs, %d parsed, %d targets, %d hosted files\n", m_index, parsed, m_parsedTargets,
-                m_hostedTargets);
+    EXPECT_GT(m_expanded, run.Inputs() / 100);
+    std::printf("fuzz: %d inputs, %d expanded, %d parsed, %d targets, %d hosted files\n", m_index, m_expanded, parsed,
+                m_parsedTargets, m_hostedTargets);
+}
+
+// Values of every length around the steps at which the read grows its
+// buffer, made of the characters an INI line treats apart; whatever the
+// system makes of a line, the value comes whole.
+TEST_F(SupportFuzzTest, IniValuesComeWhole)
+{
+    const cftest::FuzzRun run("INI values", 0x1A1, 3000);
+    Start(run);
+    const int kValuesPerFile = 32;
+    const wchar_t kChars[] = L" \t\"';=[]#aZ.\\%\x6E38";
+    int found = 0;
+    for (m_index = 0; m_index < run.Inputs();) {
+        // A new name for each file: parsed files are kept by name and write time.
+        const std::wstring file = m_dir / (L"v" + std::to_wstring(m_index) + L".ini");
+        std::wstring text = L"\xFEFF[s]\r\n";
+        const int count = std::min(kValuesPerFile, run.Inputs() - m_index);
+        for (int k = 0; k < count; ++k) {
+            const size_t length = m_random.OneIn(4)    ? m_random.Below(20)
+                                  : m_random.OneIn(10) ? 1000 + m_random.Below(3000)
+                                                       : (100u << m_random.Below(4)) - 6 + m_random.Below(8);
+            std::wstring value;
+            while (value.size() < length)
+                value += m_random.OneIn(8) ? Piece() : std::wstring(1, kChars[m_random.Below(ARRAYSIZE(kChars) - 1)]);
+            value.resize(length);
+            for (wchar_t& c : value)
+                c = (c == L'\r' || c == L'\n') ? L'n' : c;
+            text += L"k" + std::to_wstring(k) + L"=" + value + L"\r\n";
+        }
+        ASSERT_TRUE(cftest::WriteFileBytes(
+            file, std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t))));
+        // The section as the system parsed the file, one "key=value" each;
+        // a read of one value also drops a pair of enclosing quotes.
+        std::vector<wchar_t> section(1 << 18);
+        const DWORD sectionLength =
+            GetPrivateProfileSectionW(L"s", section.data(), static_cast<DWORD>(section.size()), file.c_str());
+        ASSERT_LT(sectionLength, section.size() - 2) << run.At(m_index);
+        std::vector<std::wstring> entries;
+        for (const wchar_t* entry = section.data(); *entry; entry += wcslen(entry) + 1)
+            entries.emplace_back(entry);
+        ASSERT_EQ(static_cast<size_t>(count), entries.size()) << run.At(m_index);
+        for (int k = 0; k < count; ++k, ++m_index) {
+            std::wstring expected = entries[k].substr(entries[k].find(L'=') + 1);
+            if (expected.size() >= 2 && (expected[0] == L'"' || expected[0] == L'\'') && expected.back() == expected[0])
+                expected = expected.substr(1, expected.size() - 2);
+            if (expected.empty())
+                expected = L"kept";
+            const std::wstring key = L"k" + std::to_wstring(k);
+            std::wstring value = L"kept";
+            const bool ok = ReadIniString(file.c_str(), L"s", key.c_str(), value);
+            if ((ok != (expected != L"kept") || value != expected) &&
+                !Fail("ReadIniString", key, "gave " + Describe(value) + ", not " + Describe(expected)))
+                return;
+            found += ok;
+        }
+        DeleteFileW(file.c_str());
+    }
+    EXPECT_EQ(0, m_failures);
+    EXPECT_GT(found, run.Inputs() / 2);
 }
 
 }  // namespace
