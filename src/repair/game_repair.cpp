@@ -230,7 +230,7 @@ bool NameBackup(ModuleJob& job, const std::wstring& folder)
 Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& folder, const std::wstring& work)
 {
     {
-        cf::UniqueFile file = OpenPlainFile(work.c_str(), GENERIC_WRITE, 0);
+        cf::UniqueFile file = OpenPlainFile(work.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0);
         if (!file || !FlushFileBuffers(file.Get()))
             return Failed;
     }
