@@ -23,6 +23,7 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 const int kStartButton = 1008;
 const DWORD kPatienceMs = 120000;
 const DWORD kStopPatienceMs = 20000;  // a stop's result dialog, or a closed program's end
+const wchar_t kStoppedText[] = L"用户终止";  // how the result of a stopped run begins
 
 // Answers the boxes a run may show; returns the result dialog if it is up.
 HWND ServeBoxes(DWORD pid)
@@ -115,10 +116,26 @@ int Interrupt(const std::wstring& how, int delayMs)
             else
                 PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
             const int pressed = elapsedMs();
-            hung = WaitForSingleObject(process, kStopPatienceMs) != WAIT_OBJECT_0;
+            // A run that ended just before the key shows its result first,
+            // and the program ends once it is dismissed; a run the key
+            // stopped must end with no result.
+            std::wstring text;
+            while (WaitForSingleObject(process, 20) == WAIT_TIMEOUT && elapsedMs() - pressed < kStopPatienceMs) {
+                if (text.empty() && ServeBoxes(pid))
+                    text = TakeResult(pid, 10000);
+            }
+            const bool running = WaitForSingleObject(process, 0) != WAIT_OBJECT_0;
+            const bool stoppedResult = text.compare(0, wcslen(kStoppedText), kStoppedText) == 0;
+            hung = running || stoppedResult;
             outcome = how == L"esc" ? L"closed with Esc" : L"closed with the close box";
-            outcome += hung ? L", still running (hung)"
-                            : L", ended after " + std::to_wstring(elapsedMs() - pressed) + L" ms";
+            if (!text.empty())
+                outcome += L" as the run ended, result: " + text;
+            if (running)
+                outcome += L", still running (hung)";
+            else if (stoppedResult)
+                outcome += L", a result instead of the end (hung)";
+            else
+                outcome += L", ended after " + std::to_wstring(elapsedMs() - pressed) + L" ms";
         } else {
             TerminateProcess(process, 9);
             outcome = L"terminated";
