@@ -15,9 +15,13 @@
 #     --rev REV    also measure the exe built from commit REV (for example
 #                  the one before a mend), with the same modules and checks
 # Work tree: build/faults-<arch> (large modules, a build of the product with
-# them, a private Wine prefix whose Z: is that folder and whose D: is the
-# game drive). Takes some minutes; the first call also builds.
-set -euo pipefail
+# them, a private Wine prefix whose Z: is that folder, whose D: is the
+# game drive and E: the scan log's drive in the full-log runs). Takes some
+# minutes; the first call also builds.
+set -Eeuo pipefail
+# A run of many minutes that ends early says where (the main shell only:
+# a command substitution whose failure is handled is no such end).
+trap '[ "$BASHPID" != $$ ] || echo "faults.sh: ended by a failed command at line $LINENO: $BASH_COMMAND" >&2' ERR
 top=$(cd "$(dirname "$0")/.." && pwd)
 args=("$@")
 arch=i686 points=17 stops=54 revs=()
@@ -163,6 +167,9 @@ Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=":$n"
 cleanup() {
+    if [ -n "${shell_folders:-}" ]; then  # an early end inside the scan-log runs
+        cf_wine reg add "$shell_folders" /v 'Common AppData' /t REG_EXPAND_SZ /d '%ProgramData%' /f >/dev/null 2>&1 || true
+    fi
     "$CF_WINESERVER" -k >/dev/null 2>&1 || true
     kill "$xvfb" 2>/dev/null || true
     if [ "$CF_FAULTS_NS" = yes ]; then umount "$F/d" 2>/dev/null || true; fi
@@ -227,7 +234,12 @@ state_of() {  # FILE OLD CLEAN -> absent | old | clean | partial:N
 # or missing), work (work files left for the next run), logstate and summary.
 check_run() {
     local pending i m s dll bak tmp p key line clean=0 backups=0 moves=0
-    pending=$(kit pending | tr 'A-Z' 'a-z')
+    # Without the boot-time moves a module replaced at the boot goes unseen:
+    # the run then proves nothing.
+    if ! pending=$(kit pending | tr 'A-Z' 'a-z') && ! pending=$(kit pending | tr 'A-Z' 'a-z'); then
+        echo "  faultkit could not read the boot-time moves"
+        driven=0 pending=""
+    fi
     bad=0 work=0 nobackup=0 misreported=0 lost=0
     for i in "${!mods[@]}"; do
         m=${mods[$i]} s=${mods[$i]%.dll}
@@ -436,23 +448,33 @@ for e in "${!exes[@]}"; do
         done
         old=$F/old
 
-        # A full drive under the scan log: the new record is whole or absent.
-        logdir=${log%/*}
-        mkdir -p "$logdir"
+        # A full drive under the scan log: the new record is whole or absent,
+        # and whole where it fits. A mount point on the way to the log looks
+        # to Wine like a link (the program then rightly writes nothing), so
+        # the drive is E: itself, named to the program as the common
+        # application-data folder for these runs.
+        shell_folders='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+        mkdir -p "$F/logdisk"
+        ln -sfn "$F/logdisk" "$WINEPREFIX/dosdevices/e:"
+        cf_wine reg add "$shell_folders" /v 'Common AppData' /t REG_EXPAND_SZ /d 'E:\ProgramData' /f >/dev/null 2>&1
         mount_drive "$big"
-        log_full=1
+        system_log=$log log=$F/logdisk/ProgramData/taveloTools/Tools.log
         for free in 0 64 256 3000; do
-            mount -t tmpfs -o size=64k cflog "$logdir"
+            mount -t tmpfs -o size=64k cflog "$F/logdisk"
+            mkdir -p "${log%/*}"
             head -c $((65536 - free)) /dev/zero | tr '\0' L > "$log"
+            log_full=$((free < 1024))  # a record is about 500 bytes
             fresh_game
             run_app "$exe" none 0
             check_run > "$F/check.txt"
-            umount "$logdir"
+            umount "$F/logdisk"
             tally "$label, full disk under the scan log"
             printf '   full disk under the scan log, %4d bytes free: %s; %s\n' "$free" "$summary" "$(verdict)"
             sed 's/^/   /' "$F/check.txt"
         done
-        log_full=0
+        log=$system_log log_full=0
+        cf_wine reg add "$shell_folders" /v 'Common AppData' /t REG_EXPAND_SZ /d '%ProgramData%' /f >/dev/null 2>&1
+        shell_folders=""
 
         # A read-only game folder: nothing may change.
         mount_drive "$big"

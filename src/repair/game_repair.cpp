@@ -156,6 +156,54 @@ struct ModuleJob {
     Outcome outcome = Untouched;
 };
 
+// Reads the store's pages on a thread of its own while the backups are
+// made, so that the clean copies are written from memory already paged in.
+// The first touch of each page of the image is a page fault: a read from
+// the disk when the program is not in the cache, and still about 5 us a
+// page on the virtual machine measured (18 ms for the 14.9 MB store).
+class StoreWarmer {
+public:
+    StoreWarmer() = default;
+    StoreWarmer(const StoreWarmer&) = delete;
+    StoreWarmer& operator=(const StoreWarmer&) = delete;
+    ~StoreWarmer()
+    {
+        InterlockedExchange(&done_, 1);
+        if (thread_)
+            WaitForSingleObject(thread_.Get(), INFINITE);
+    }
+
+    // Without a thread the clean copies page the store in themselves.
+    void Start(const std::vector<ModuleJob>& jobs)
+    {
+        for (const ModuleJob& job : jobs) {
+            if (job.bytes.data)
+                parts_.push_back(job.bytes);
+        }
+        thread_.Reset(CreateThread(nullptr, 0, &Run, this, 0, nullptr));
+    }
+
+private:
+    static DWORD WINAPI Run(void* context)
+    {
+        auto* self = static_cast<StoreWarmer*>(context);
+        for (const ModuleBytes& part : self->parts_) {
+            const auto* data = static_cast<const volatile char*>(part.data);
+            for (DWORD offset = 0; offset < part.size; offset += kPageSize) {
+                if (offset % kCopyChunk == 0 && self->done_)
+                    return 0;
+                (void)data[offset];
+            }
+        }
+        return 0;
+    }
+
+    static const DWORD kPageSize = 4096;
+    std::vector<ModuleBytes> parts_;
+    volatile LONG done_ = 0;
+    cf::UniqueHandle thread_;
+};
+
 void DropBackupWork(ModuleJob& job)
 {
     job.backupFile.Reset();
@@ -168,10 +216,8 @@ void DropBackupWork(ModuleJob& job)
 // one exists (the first backup ever made is kept for good). A module whose
 // backup name holds a folder or a link, or that cannot be read, is left
 // alone. False when a stop came; the module is then as it was.
-bool PrepareModule(ModuleJob& job, const std::wstring& folder, HMODULE store, std::vector<char>& buffer,
-                   ICommunication* comm)
+bool PrepareModule(ModuleJob& job, const std::wstring& folder, std::vector<char>& buffer, ICommunication* comm)
 {
-    job.bytes = LoadModuleBytes(job.entry->resourceId, store);
     if (!job.bytes.data) {
         job.outcome = Failed;
         return true;
@@ -230,7 +276,7 @@ bool NameBackup(ModuleJob& job, const std::wstring& folder)
 Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& folder, const std::wstring& work)
 {
     {
-        cf::UniqueFile file = OpenPlainFile(work.c_str(), GENERIC_WRITE, 0);
+        cf::UniqueFile file = OpenPlainFile(work.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0);
         if (!file || !FlushFileBuffers(file.Get()))
             return Failed;
     }
@@ -309,20 +355,24 @@ void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, 
         jobs[i].dll = folder + entries[i].moduleFile;
         jobs[i].backup = folder + entries[i].backupFile;
         jobs[i].temp = folder + entries[i].tempFile;
+        jobs[i].bytes = LoadModuleBytes(entries[i].resourceId, store);
     }
 
     // The consent question left time to swap a folder for a link.
     const bool linked = PathCrossesReparsePoint(folder);
     std::vector<char> buffer;
     bool stopped = false;
-    if (!linked)
+    StoreWarmer warmer;
+    if (!linked) {
+        warmer.Start(jobs);
         RemoveLeftoverWorkFiles(folder, entries, count);
+    }
     for (ModuleJob& job : jobs) {
         if (linked) {
             job.outcome = Failed;
             continue;
         }
-        if (StopRequested(comm) || !PrepareModule(job, folder, store, buffer, comm)) {
+        if (StopRequested(comm) || !PrepareModule(job, folder, buffer, comm)) {
             stopped = true;
             break;
         }

@@ -232,6 +232,55 @@ bool IsRealFolder(DWORD attributes)
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+struct HandleFacts {
+    DWORD attributes = 0;
+    DWORD links = 0;
+    ULONGLONG size = 0;
+};
+
+// What the link checks need to know of an open file, asked of the file
+// alone: GetFileInformationByHandle also asks for the volume's serial
+// number, which Wine answers through its mount manager, a round trip to
+// another process on every check. The attributes need FILE_READ_ATTRIBUTES.
+bool QueryHandleFacts(HANDLE file, HandleFacts& facts)
+{
+    using QueryInformationFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+    static const auto query = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(kNtdll), "NtQueryInformationFile")));
+    IO_STATUS_BLOCK status;
+    FILE_STANDARD_INFORMATION standard;
+    FILE_BASIC_INFORMATION basic;
+    if (query && query(file, &status, &standard, sizeof(standard), FileStandardInformation) >= 0 &&
+        query(file, &status, &basic, sizeof(basic), FileBasicInformation) >= 0) {
+        facts.attributes = basic.FileAttributes;
+        facts.links = standard.NumberOfLinks;
+        facts.size = static_cast<ULONGLONG>(standard.EndOfFile.QuadPart);
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(file, &info))
+        return false;
+    facts.attributes = info.dwFileAttributes;
+    facts.links = info.nNumberOfLinks;
+    facts.size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    return true;
+}
+
+// OpenPlainFile, keeping what the check saw.
+cf::UniqueFile OpenCheckedFile(const wchar_t* path, DWORD access, DWORD share, HandleFacts& facts)
+{
+    cf::UniqueFile file(::CreateFileW(path, access, share, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file)
+        return file;
+    if (!QueryHandleFacts(file.Get(), facts) ||
+        (facts.attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || facts.links != 1) {
+        file.Reset();
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    }
+    return file;
+}
+
 // Reading the folder's list is what makes the open count against a rename or
 // removal, which need delete access this share mode denies. The handle shows
 // the link itself on Windows; Wine shows links only by name, which is asked
@@ -241,8 +290,8 @@ cf::UniqueFile HoldFolder(const std::wstring& folder)
     cf::UniqueFile held(::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!held || !::GetFileInformationByHandle(held.Get(), &info) || !IsRealFolder(info.dwFileAttributes) ||
+    HandleFacts facts;
+    if (!held || !QueryHandleFacts(held.Get(), facts) || !IsRealFolder(facts.attributes) ||
         !IsRealFolder(::GetFileAttributesW(folder.c_str())))
         return cf::UniqueFile();
     return held;
@@ -457,11 +506,11 @@ bool RemoveLinkOnly(const wchar_t* path)
     cf::UniqueFile name(::CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!setInformation || !name || !::GetFileInformationByHandle(name.Get(), &info))
+    HandleFacts facts;
+    if (!setInformation || !name || !QueryHandleFacts(name.Get(), facts))
         return false;
-    const bool link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                      (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1);
+    const bool link = (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                      (!(facts.attributes & FILE_ATTRIBUTE_DIRECTORY) && facts.links > 1);
     if (!link)
         return false;
     IO_STATUS_BLOCK status = {};
@@ -481,31 +530,21 @@ cf::UniqueFile HoldRealFolder(const std::wstring& folder, SECURITY_ATTRIBUTES* s
 
 cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share)
 {
-    cf::UniqueFile file(::CreateFileW(path, access, share, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file)
-        return file;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(file.Get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        info.nNumberOfLinks != 1) {
-        file.Reset();
-        ::SetLastError(ERROR_CANT_ACCESS_FILE);
-    }
-    return file;
+    HandleFacts facts;
+    return OpenCheckedFile(path, access, share, facts);
 }
 
 PathState ExaminePath(const std::wstring& path, ULONGLONG* size)
 {
-    cf::UniqueFile file =
-        OpenPlainFile(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    HandleFacts facts;
+    cf::UniqueFile file = OpenCheckedFile(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, facts);
     if (!file) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathMissing : PathRefused;
     }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (size && ::GetFileInformationByHandle(file.Get(), &info))
-        *size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    if (size)
+        *size = facts.size;
     return PathPlain;
 }
 

@@ -61,7 +61,8 @@ size_t NewFileNameLength(const wchar_t* stem, const wchar_t* extension);
 bool PathCrossesReparsePoint(const std::wstring& path);
 // Opens an existing file without following a reparse point at its name, and
 // refuses (empty, ERROR_CANT_ACCESS_FILE) a reparse point, a folder or a file
-// with more than one hard link.
+// with more than one hard link. The check reads the attributes: `access`
+// needs FILE_READ_ATTRIBUTES (GENERIC_READ has it, GENERIC_WRITE not).
 cf::UniqueFile OpenPlainFile(const wchar_t* path, DWORD access, DWORD share);
 enum PathState { PathMissing, PathPlain, PathRefused };
 // Looks at a name without following a link there: missing, a plain file

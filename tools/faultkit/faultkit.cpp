@@ -23,6 +23,7 @@ const wchar_t kPendingValue[] = L"PendingFileRenameOperations";
 const int kStartButton = 1008;
 const DWORD kPatienceMs = 120000;
 const DWORD kStopPatienceMs = 20000;  // a stop's result dialog, or a closed program's end
+const wchar_t kStoppedText[] = L"用户终止";  // how the result of a stopped run begins
 
 // Answers the boxes a run may show; returns the result dialog if it is up.
 HWND ServeBoxes(DWORD pid)
@@ -115,17 +116,35 @@ int Interrupt(const std::wstring& how, int delayMs)
             else
                 PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
             const int pressed = elapsedMs();
-            hung = WaitForSingleObject(process, kStopPatienceMs) != WAIT_OBJECT_0;
-            outcome = how == L"esc" ? L"closed with Esc" : L"closed with the close box";
-            outcome += hung ? L", still running (hung)"
-                            : L", ended after " + std::to_wstring(elapsedMs() - pressed) + L" ms";
+            // A run that ended just before the key shows its result first;
+            // the key then ends the program (the close box) or is lost
+            // (Esc), and the run counts as finished. A run the key stopped
+            // ends with no result.
+            std::wstring text;
+            while (WaitForSingleObject(process, 20) == WAIT_TIMEOUT &&
+                   static_cast<DWORD>(elapsedMs() - pressed) < kStopPatienceMs) {
+                if (ServeBoxes(pid)) {
+                    text = TakeResult(pid, 10000);
+                    break;
+                }
+            }
+            if (!text.empty()) {
+                finished = text.compare(0, wcslen(kStoppedText), kStoppedText) != 0;
+                hung = !finished;
+                outcome = L"finished as the key came: " + text + (hung ? L" (a stopped run's result, hung)" : L"");
+            } else {
+                hung = WaitForSingleObject(process, 0) != WAIT_OBJECT_0;
+                outcome = how == L"esc" ? L"closed with Esc" : L"closed with the close box";
+                outcome += hung ? L", still running (hung)"
+                                : L", ended after " + std::to_wstring(elapsedMs() - pressed) + L" ms";
+            }
         } else {
             TerminateProcess(process, 9);
             outcome = L"terminated";
         }
         outcome = std::to_wstring(at) + L" ms: " + outcome;
     }
-    if (!hung && (how == L"none" || how == L"stop" || finished)) {
+    if (!hung && (how == L"none" || how == L"stop" || finished) && WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
         if (cfdrive::WaitForControlText(main, kStartButton, cfdrive::kStartCaption, 30000))
             cfdrive::PressEscape(main);
     }

@@ -1,6 +1,7 @@
 // Times the module restoration over a game folder: for each round the
 // folder gets eight damaged modules of the store's sizes and no backups,
-// then RestoreGameModules runs on it. Prints the best round in ms.
+// then RestoreGameModules runs on it, asking a stop flag as it does for the
+// window. Prints the best round in ms.
 // Usage: gamebench FOLDER\ [ROUNDS]
 
 #include <windows.h>
@@ -12,6 +13,15 @@
 #include "repair/game_repair.h"
 
 namespace {
+
+// Asked as the window is asked: between modules and at every chunk.
+class NeverStopped : public ICommunication {
+public:
+    bool IsStopRequested() override { return stop_ != 0; }
+
+private:
+    volatile LONG stop_ = 0;
+};
 
 DWORD StoreSize(WORD id)
 {
@@ -50,16 +60,23 @@ int wmain(int argc, wchar_t** argv)
     QueryPerformanceFrequency(&frequency);
     double best = 0;
     unsigned long long bytes = 0;
+    NeverStopped comm;
     for (size_t i = 0; i < GameModuleCount; ++i)
         bytes += StoreSize(GameModuleTable[i].resourceId);
     for (int round = 0; round < rounds; ++round) {
         if (!PrepareFolder(folder))
             return 1;
         ResetScanLog();
+        RepairPerformed = RepairFailed = RestartRequired = 0;
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
-        RestoreGameModules(folder);
+        RestoreGameModules(folder, nullptr, &comm);
         QueryPerformanceCounter(&end);
+        // A round that did less than the whole work times nothing.
+        if (!RepairPerformed || RepairFailed || RestartRequired) {
+            fprintf(stderr, "gamebench: round %d did not replace every module\n", round + 1);
+            return 1;
+        }
         const double ms = (end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
         if (round == 0 || ms < best)
             best = ms;
