@@ -270,7 +270,7 @@ TEST_F(RunRepairTest, AFolderWhoseModulePathsWouldPassMaxPathIsPassedOverAndTheL
     ASSERT_EQ(fits + 1, over.Path().size());
     ASSERT_EQ(fits, at.Path().size());
     const auto untouched = [&over] {
-        EXPECT_EQ(9u, gametest::FolderNames(over.Path()).size());
+        EXPECT_EQ(9u, cftest::FolderNames(over.Path()).size());
         for (size_t i = 0; i < 8; ++i)
             EXPECT_BYTES(gametest::DamagedModule(i), cftest::ReadFileBytes(over.File(gametest::kModuleNames[i])));
     };

@@ -164,17 +164,8 @@ protected:
         wchar_t prefix[16] = L"";
         GetEnvironmentVariableW(L"CF_WINE_PREFIX", prefix, 16);
         ASSERT_EQ(lstrcmpW(prefix, L"win64") == 0, m_wow64);
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, kAppDefaults, &key));
-        const std::wstring version = GetParam().wineName;
-        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
-                       static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-    }
-    void TearDown() override
-    {
-        AppTest::TearDown();
-        RegDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
+        m_version = std::make_unique<cftest::WineAppVersion>(L"CFRepair.exe", GetParam().wineName);
+        ASSERT_TRUE(m_version->Set());
     }
     // A game recorded in the MUICache key that this version reads, written
     // where the shell writes it (the 64-bit registry on 64-bit Windows).
@@ -202,7 +193,7 @@ protected:
             RegCloseKey(key);
     }
 
-    static constexpr wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\CFRepair.exe";
+    std::unique_ptr<cftest::WineAppVersion> m_version;
     bool m_wow64 = false;
 };
 

@@ -77,20 +77,6 @@ void GameFolder::Fill(const wchar_t* launcher)
         cftest::WriteFileBytes(m_path + kModuleNames[i], DamagedModule(i));
 }
 
-std::vector<std::wstring> FolderNames(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
-        if (data.cFileName[0] != L'.')
-            names.push_back(data.cFileName);
-    }
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
-    return names;
-}
-
 std::wstring GameFolder::Lower() const
 {
     std::wstring lower = m_path;

@@ -41,9 +41,6 @@ private:
     std::wstring m_path;
 };
 
-// The names in a folder (ending in '\\'), "." and ".." left out.
-std::vector<std::wstring> FolderNames(const std::wstring& folder);
-
 // Adds a value name to a MUICache key (the one for this Windows version
 // unless a root and path are given) and removes it again. `view` may ask for
 // the 64-bit registry, where the 64-bit shell of 64-bit Windows writes.

@@ -23,21 +23,6 @@ using namespace cmdtest;
 const wchar_t kScript[] = L"cfworm.vbs";
 const std::vector<std::wstring> kExpectedDrives = {L"C:\\", L"M:\\", L"N:\\", L"Z:\\"};
 
-std::vector<std::wstring> RootNames(const std::wstring& root)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((root + L"*.*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L".."))
-            names.push_back(data.cFileName);
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
-    return names;
-}
-
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
 
 // Moves a folder the fixture made hidden ("hs": hidden and system, "h":
@@ -84,7 +69,7 @@ protected:
         ASSERT_TRUE(cftest::FileExists(L"Z:\\CMakeCache.txt")) << "Z: must be the build tree";
         for (const wchar_t* letter : {L"m", L"n"}) {
             const std::wstring root = std::wstring(1, towupper(letter[0])) + L":\\";
-            for (const std::wstring& name : RootNames(root))
+            for (const std::wstring& name : cftest::FolderNames(root))
                 cftest::RemoveTree(root + name);
             ASSERT_TRUE(cftest::WriteFileBytes(root + L"probe.tmp", "x"));
             EXPECT_TRUE(cftest::FileExists(L"Z:\\cf-drives\\" + std::wstring(letter) + L"\\probe.tmp"))
@@ -92,7 +77,7 @@ protected:
             DeleteFileW((root + L"probe.tmp").c_str());
         }
         for (const std::wstring root : {L"C:\\", L"Z:\\"}) {
-            for (const std::wstring& name : RootNames(root)) {
+            for (const std::wstring& name : cftest::FolderNames(root)) {
                 const DWORD attributes = Attributes(root + name);
                 ASSERT_FALSE(StrStrIW(name.c_str(), L".lnk")) << cftest::Narrow(root + name);
                 ASSERT_NE(0, lstrcmpiW(name.c_str(), L"autorun.inf")) << cftest::Narrow(root);
@@ -109,7 +94,7 @@ protected:
     {
         EXPECT_TRUE(cftest::FileExists(L"Z:\\CMakeCache.txt")) << "the build tree's root was changed";
         for (const std::wstring root : {L"M:\\", L"N:\\"})
-            for (const std::wstring& name : RootNames(root))
+            for (const std::wstring& name : cftest::FolderNames(root))
                 cftest::RemoveTree(root + name);
     }
 

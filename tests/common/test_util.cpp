@@ -96,6 +96,33 @@ UnixLink::~UnixLink()
         Sleep(25);
 }
 
+WineAppVersion::WineAppVersion(const std::wstring& exeName, const std::wstring& version)
+    : m_key(L"Software\\Wine\\AppDefaults\\" + exeName)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyW(HKEY_CURRENT_USER, m_key.c_str(), &key) != ERROR_SUCCESS)
+        return;
+    m_set = RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version.c_str()),
+                           static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(key);
+}
+
+WineAppVersion::~WineAppVersion() { RegDeleteKeyW(HKEY_CURRENT_USER, m_key.c_str()); }
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &data)) {
+        if (wcscmp(data.cFileName, L".") && wcscmp(data.cFileName, L".."))
+            names.push_back(data.cFileName);
+    }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+    return names;
+}
+
 PlantedFile::PlantedFile(const std::wstring& folder, const wchar_t* stem, const wchar_t* extension)
 {
     wchar_t name[64];

@@ -80,6 +80,25 @@ private:
     std::wstring m_link;
 };
 
+// Sets Wine's Windows version for one program (by its file name), as
+// winecfg's per-application setting does; removed again on scope exit.
+class WineAppVersion {
+public:
+    WineAppVersion(const std::wstring& exeName, const std::wstring& version);
+    ~WineAppVersion();
+    WineAppVersion(const WineAppVersion&) = delete;
+    WineAppVersion& operator=(const WineAppVersion&) = delete;
+    bool Set() const { return m_set; }
+
+private:
+    std::wstring m_key;
+    bool m_set = false;
+};
+
+// The names in a folder (ending in '\\'), in the order the file system
+// lists them, "." and ".." left out.
+std::vector<std::wstring> FolderNames(const std::wstring& folder);
+
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool FileExists(const std::wstring& path);

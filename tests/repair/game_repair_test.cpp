@@ -17,7 +17,7 @@
 
 using cftest::FileExists;
 using cftest::ReadFileBytes;
-using gametest::FolderNames;
+using cftest::FolderNames;
 using gametest::GameFolder;
 using gametest::kModuleNames;
 using gametest::kModuleStems;

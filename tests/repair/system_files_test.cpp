@@ -248,18 +248,14 @@ TEST(PlatformTag, ReportsVersionServicePackAndLanguage)
     for (const Case& c : cases) {
         std::wstring exeName = std::wstring(L"vprobe_") + c.wineVersion + L".exe";
         ASSERT_TRUE(CopyFileW(cftest::ToolPath(L"versionprobe.exe").c_str(), (dir / exeName).c_str(), FALSE));
-        std::wstring keyPath = L"Software\\Wine\\AppDefaults\\" + exeName;
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, keyPath.c_str(), &key));
-        RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.wineVersion),
-                       static_cast<DWORD>((wcslen(c.wineVersion) + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-
-        cftest::Child probe;
         std::wstring out = dir / (exeName + L".txt");
-        ASSERT_TRUE(probe.Start(L"\"" + (dir / exeName) + L"\" \"" + out + L"\""));
-        EXPECT_EQ(0u, probe.Wait());
-        RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
+        {
+            cftest::WineAppVersion version(exeName, c.wineVersion);
+            ASSERT_TRUE(version.Set());
+            cftest::Child probe;
+            ASSERT_TRUE(probe.Start(L"\"" + (dir / exeName) + L"\" \"" + out + L"\""));
+            EXPECT_EQ(0u, probe.Wait());
+        }
         std::string bytes = cftest::ReadFileBytes(out);
         std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
         EXPECT_EQ(std::wstring(c.expected), text) << cftest::Narrow(c.wineVersion);

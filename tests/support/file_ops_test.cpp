@@ -510,21 +510,6 @@ int StopAtOnce(const wchar_t* path, void* context)
     return 0;
 }
 
-// The order in which the file system lists a folder's entries.
-std::vector<std::wstring> ListedNames(const std::wstring& folder)
-{
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    cf::UniqueFind find(FindFirstFileW((folder + L"*.*").c_str(), &data));
-    if (!find)
-        return names;
-    do {
-        if (data.cFileName[0] != L'.')
-            names.push_back(data.cFileName);
-    } while (FindNextFileW(find.Get(), &data));
-    return names;
-}
-
 TEST(EnumerateFilesRecursive, FilesFirstThenLastFoundFolderDepthFirst)
 {
     ScratchDir dir;
@@ -544,7 +529,7 @@ TEST(EnumerateFilesRecursive, FilesFirstThenLastFoundFolderDepthFirst)
 
     // Root files first, in listing order.
     std::vector<std::wstring> rootFiles;
-    for (const std::wstring& name : ListedNames(root + L"\\"))
+    for (const std::wstring& name : cftest::FolderNames(root + L"\\"))
         if (name.size() > 4)
             rootFiles.push_back(root + L"\\" + name);
     ASSERT_EQ(rootFiles.size(), 2u);
@@ -554,7 +539,7 @@ TEST(EnumerateFilesRecursive, FilesFirstThenLastFoundFolderDepthFirst)
     // The sub-folder listed last is entered first, and finished (with its
     // own sub-folder) before the other one.
     std::vector<std::wstring> folders;
-    for (const std::wstring& name : ListedNames(root + L"\\"))
+    for (const std::wstring& name : cftest::FolderNames(root + L"\\"))
         if (name.size() == 1)
             folders.push_back(name);
     ASSERT_EQ(folders.size(), 2u);
