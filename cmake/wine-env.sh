@@ -2,10 +2,12 @@
 # build tree, with no drive that reaches outside the project's own folders.
 #   cf_wine_env BUILD_DIR ARCH   (ARCH: x86_64 or i686; with CF_WINE_PREFIX
 #                                =win64 an i686 build's 64-bit prefix, where
-#                                its programs run as on 64-bit Windows)
+#                                its programs run as on 64-bit Windows; Wine's
+#                                traces stay off unless CF_WINEDEBUG names some)
 #   cf_prefix_ready              creates and configures the prefix once
 #   cf_create_prefix             makes a new prefix at $WINEPREFIX
 #   cf_display                   an Xvfb display of this build tree
+#   cf_session                   one Wine session for the prefix
 #   cf_wine PROGRAM ARGS...      runs a program in the prefix
 #   cf_i386 CMD ARGS...          runs a command where 32-bit programs run
 #                                (CF_I386_MODE, scripts/i386-mode.sh)
@@ -14,7 +16,7 @@ cf_wine_env() {
     CF_BUILD=$(cd "$1" && pwd)
     CF_ARCH=$2
     export WINEPREFIX="$CF_BUILD/wineprefix"
-    export WINEDEBUG=-all
+    export WINEDEBUG=${CF_WINEDEBUG:--all}
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     # The 64-bit server serves 32-bit clients too, and runs natively.
     CF_WINESERVER=/usr/lib/wine/wineserver64
@@ -59,6 +61,14 @@ cf_i386() {
                 "$@" ;;
         *) "$@" ;;
     esac
+}
+
+# One Wine session for the prefix until `wineserver -k`. A server left by a
+# run in another namespace is stopped first: the folders it hands out are
+# unreachable here, and every folder read would crawl.
+cf_session() {
+    "$CF_WINESERVER" -k >/dev/null 2>&1 || true
+    setsid "$CF_WINESERVER" -p </dev/null >/dev/null 2>&1 &
 }
 
 # GetACP() is 936 only when Wine sees a Chinese locale; set it for Wine

@@ -96,7 +96,7 @@ prefixes_ready() {  # ARCH
 
 # Each case its own program start.
 run_suite() {  # ARCH
-    prefixes_ready "$1" &&
+    prefixes_ready "$1" && cf_session &&
         (cd "build/$1" && ctest --output-on-failure --timeout 600) 2>&1 | tee "build/$1/ctest.log"
 }
 
@@ -110,7 +110,7 @@ run_batch_suite() {  # ARCH
     cf_display
     rm -rf "$b/gtest-xml" "$b/cases" "$b/junit.xml"
     mkdir -p "$b/gtest-xml"
-    setsid "$CF_WINESERVER" -p </dev/null >/dev/null 2>&1 &
+    cf_session
     t0=$(date +%s)
     cf_wine cmd /c exit >/dev/null 2>&1
     t1=$(date +%s)

@@ -163,6 +163,24 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
     return ok && written == bytes.size();
 }
 
+bool AgeFile(const std::wstring& path, int seconds)
+{
+    HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FILETIME written;
+    BOOL ok = GetFileTime(h, nullptr, nullptr, &written);
+    if (ok) {
+        ULARGE_INTEGER time{{written.dwLowDateTime, written.dwHighDateTime}};
+        time.QuadPart -= static_cast<ULONGLONG>(seconds) * 10000000;
+        written = {time.LowPart, time.HighPart};
+        ok = SetFileTime(h, nullptr, nullptr, &written);
+    }
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
 std::string ReadFileBytes(const std::wstring& path)
 {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

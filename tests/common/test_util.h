@@ -100,6 +100,8 @@ private:
 std::vector<std::wstring> FolderNames(const std::wstring& folder);
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Moves the last write time back by the given seconds.
+bool AgeFile(const std::wstring& path, int seconds);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 bool FileExists(const std::wstring& path);
 // Polls for a file another process creates. The first process of a Wine
