@@ -163,6 +163,13 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
     return ok && written == bytes.size();
 }
 
+FILETIME ShiftedFileTime(const FILETIME& time, long long seconds)
+{
+    ULARGE_INTEGER value{{time.dwLowDateTime, time.dwHighDateTime}};
+    value.QuadPart += seconds * 10000000LL;
+    return {value.LowPart, value.HighPart};
+}
+
 bool AgeFile(const std::wstring& path, int seconds)
 {
     HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
@@ -172,9 +179,7 @@ bool AgeFile(const std::wstring& path, int seconds)
     FILETIME written;
     BOOL ok = GetFileTime(h, nullptr, nullptr, &written);
     if (ok) {
-        ULARGE_INTEGER time{{written.dwLowDateTime, written.dwHighDateTime}};
-        time.QuadPart -= static_cast<ULONGLONG>(seconds) * 10000000;
-        written = {time.LowPart, time.HighPart};
+        written = ShiftedFileTime(written, -seconds);
         ok = SetFileTime(h, nullptr, nullptr, &written);
     }
     CloseHandle(h);

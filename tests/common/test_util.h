@@ -100,6 +100,7 @@ private:
 std::vector<std::wstring> FolderNames(const std::wstring& folder);
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+FILETIME ShiftedFileTime(const FILETIME& time, long long seconds);
 // Moves the last write time back by the given seconds.
 bool AgeFile(const std::wstring& path, int seconds);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing

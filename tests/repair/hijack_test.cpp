@@ -72,12 +72,7 @@ FILETIME ToFileTime(const SYSTEMTIME& local, LONGLONG shiftSeconds)
 {
     FILETIME localFile, utc;
     SystemTimeToFileTime(&local, &localFile);
-    ULARGE_INTEGER value;
-    value.LowPart = localFile.dwLowDateTime;
-    value.HighPart = localFile.dwHighDateTime;
-    value.QuadPart += shiftSeconds * 10000000LL;
-    localFile.dwLowDateTime = value.LowPart;
-    localFile.dwHighDateTime = value.HighPart;
+    localFile = cftest::ShiftedFileTime(localFile, shiftSeconds);
     LocalFileTimeToFileTime(&localFile, &utc);
     return utc;
 }
