@@ -33,6 +33,10 @@ namespace {
 const wchar_t kSystemRootMarker[] = L"\\systemroot\\";
 const wchar_t kServerFilesPath[] = L"/sysfiles2/files/";
 const wchar_t kCtfmonName[] = L"ctfmon.exe";
+// Not known DLLs on XP (psapi) or 7 (version): loaded from the system folder
+// by full path, never imported, so none beside the exe can stand in.
+const wchar_t kPsapiDll[] = L"psapi.dll";
+const wchar_t kVersionDll[] = L"version.dll";
 const wchar_t kConimeName[] = L"conime.exe";
 const wchar_t kTranslationQuery[] = L"\\VarFileInfo\\Translation";
 const wchar_t kFileVersionQuery[] = L"\\StringFileInfo\\%04x%04x\\FileVersion";
@@ -274,6 +278,8 @@ bool IsCtfmonRunning()
     if (raw == INVALID_HANDLE_VALUE)
         return false;
     cf::UniqueHandle snapshot(raw);
+    static const auto moduleFileName =
+        GetSystemDllFunction<decltype(&GetModuleFileNameExW)>(kPsapiDll, "GetModuleFileNameExW");
     bool found = false;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof(entry));
@@ -283,7 +289,7 @@ bool IsCtfmonRunning()
         if (!process)
             continue;
         wchar_t path[MAX_PATH] = L"";
-        if (GetModuleFileNameExW(process.Get(), nullptr, path, MAX_PATH) && StrStrIW(path, kCtfmonName))
+        if (moduleFileName && moduleFileName(process.Get(), nullptr, path, MAX_PATH) && StrStrIW(path, kCtfmonName))
             found = true;
     }
     return found;
@@ -291,12 +297,18 @@ bool IsCtfmonRunning()
 
 bool GetFileVersionString(const wchar_t* path, std::wstring& version)
 {
+    static const auto infoSize =
+        GetSystemDllFunction<decltype(&GetFileVersionInfoSizeW)>(kVersionDll, "GetFileVersionInfoSizeW");
+    static const auto info = GetSystemDllFunction<decltype(&GetFileVersionInfoW)>(kVersionDll, "GetFileVersionInfoW");
+    static const auto query = GetSystemDllFunction<decltype(&VerQueryValueW)>(kVersionDll, "VerQueryValueW");
+    if (!infoSize || !info || !query)
+        return false;
     DWORD handle = 0;
-    DWORD size = GetFileVersionInfoSizeW(path, &handle);
+    DWORD size = infoSize(path, &handle);
     if (size == 0)
         return false;
     std::vector<uint8_t> block(size);
-    if (!GetFileVersionInfoW(path, 0, size, block.data()))
+    if (!info(path, 0, size, block.data()))
         return false;
     struct Translation {
         WORD language;
@@ -304,16 +316,16 @@ bool GetFileVersionString(const wchar_t* path, std::wstring& version)
     };
     Translation* pairs = nullptr;
     UINT pairBytes = 0;
-    if (!VerQueryValueW(block.data(), kTranslationQuery, reinterpret_cast<void**>(&pairs), &pairBytes))
+    if (!query(block.data(), kTranslationQuery, reinterpret_cast<void**>(&pairs), &pairBytes))
         pairBytes = 0;
     for (UINT i = 0; i < pairBytes / sizeof(Translation); ++i) {
-        wchar_t query[64];
-        if (FAILED(StringCchPrintfW(query, ARRAYSIZE(query), kFileVersionQuery, pairs[i].language,
+        wchar_t subBlock[64];
+        if (FAILED(StringCchPrintfW(subBlock, ARRAYSIZE(subBlock), kFileVersionQuery, pairs[i].language,
                                     pairs[i].codePage)))
             return false;
         wchar_t* text = nullptr;
         UINT length = 0;
-        if (VerQueryValueW(block.data(), query, reinterpret_cast<void**>(&text), &length) && text)
+        if (query(block.data(), subBlock, reinterpret_cast<void**>(&text), &length) && text)
             version.assign(text, wcsnlen(text, length));
         else
             version.clear();

@@ -34,7 +34,7 @@ const DWORD kFileHeaderEnd = 24;       // signature + file header
 const DWORD kNtHeadersSize = 248;      // ... + the 32-bit optional header
 const DWORD kStandardOptionalSize = 224;
 const DWORD kSectionHeaderSize = 40;
-const DWORD kShellLinkHeaderRead = 72;
+const DWORD kShellLinkHeaderSize = 0x4C;  // the header's own size field
 const DWORD kZoneReadBytes = 200;
 const int kInternetZone = 3;
 const WORD kDllCharacteristic = 0x2000;
@@ -241,10 +241,12 @@ bool IsCodeSectionSuspiciousInBuffer(const void* data, size_t size)
 
 bool IsShellLinkHeader(const void* data, size_t size)
 {
-    if (!data || size < kShellLinkHeaderRead)
+    // A file shorter than the size its header states cannot be a link.
+    if (!data || size < kShellLinkHeaderSize)
         return false;
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    return Get32(bytes) == 0x4C && memcmp(bytes + 4, kShellLinkClassId, sizeof(kShellLinkClassId)) == 0;
+    return Get32(bytes) == kShellLinkHeaderSize &&
+           memcmp(bytes + 4, kShellLinkClassId, sizeof(kShellLinkClassId)) == 0;
 }
 
 bool IsShellLinkFile(const wchar_t* path)
@@ -252,9 +254,9 @@ bool IsShellLinkFile(const wchar_t* path)
     cf::UniqueFile file = OpenForReading(path, 0);
     if (!file)
         return false;
-    uint8_t header[kShellLinkHeaderRead];
+    uint8_t header[kShellLinkHeaderSize];
     DWORD got = 0;
-    if (!ReadFile(file.Get(), header, kShellLinkHeaderRead, &got, nullptr) || got != kShellLinkHeaderRead)
+    if (!ReadFile(file.Get(), header, kShellLinkHeaderSize, &got, nullptr) || got != kShellLinkHeaderSize)
         return false;
     return IsShellLinkHeader(header, got);
 }

@@ -47,4 +47,21 @@ ImportHook::~ImportHook()
         WriteSlot(slot, m_original);
 }
 
+DiskFullMidWrite* DiskFullMidWrite::s_active = nullptr;
+
+DiskFullMidWrite::DiskFullMidWrite() : m_hook("kernel32.dll", "WriteFile", reinterpret_cast<void*>(WriteHalf))
+{
+    s_active = this;
+}
+
+DiskFullMidWrite::~DiskFullMidWrite() { s_active = nullptr; }
+
+BOOL WINAPI DiskFullMidWrite::WriteHalf(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                                         LPOVERLAPPED overlapped)
+{
+    s_active->m_hook.Original<decltype(&WriteFile)>()(file, data, size / 2, written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
 }  // namespace cftest

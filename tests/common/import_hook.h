@@ -29,4 +29,19 @@ private:
     void* m_original = nullptr;
 };
 
+// A disk that fills up in the middle of a write: while it lives, this
+// module's WriteFile writes half of what it is given and fails with
+// ERROR_DISK_FULL.
+class DiskFullMidWrite {
+public:
+    DiskFullMidWrite();
+    ~DiskFullMidWrite();
+    bool Installed() const { return m_hook.Installed(); }
+
+private:
+    static BOOL WINAPI WriteHalf(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+    static DiskFullMidWrite* s_active;
+    ImportHook m_hook;
+};
+
 }  // namespace cftest

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <tlhelp32.h>
 #include <urlmon.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "repair/module.h"
 #include "repair/system_files.h"
 #include "support/file_ops.h"
+#include "support/unique.h"
 #include "sysfiles_test_util.h"
 
 using namespace sysfilestest;
@@ -35,6 +37,26 @@ std::string DigestHex(const std::string& bytes)
 }
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// ShellExecuteExW returns once the program it starts exists: when every
+// program of that name (but `other`) has ended, one started in error has
+// left its mark.
+void WaitForProgramsNamed(const wchar_t* name, DWORD other = 0)
+{
+    HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, raw);
+    cf::UniqueHandle snapshot(raw);
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ProcessID == other || lstrcmpiW(entry.szExeFile, name) != 0)
+            continue;
+        cf::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (process) {
+            EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 30000)) << cftest::Narrow(name);
+        }
+    }
+}
 
 std::string KeyHex(const std::wstring& path, const std::wstring& windowsDir)
 {
@@ -372,7 +394,7 @@ TEST_F(SystemFileRepair, TargetInUseIsReplacedAtTheNextBoot)
         CurrentDir here(m_downloads.Path());
         m_module.RepairSystemFiles();
     }
-    Sleep(1500);
+    WaitForProgramsNamed(L"ctfmon.exe");
     SetEnvironmentVariableW(L"CF_START_MARK", nullptr);
     EXPECT_FALSE(cftest::FileExists(mark)) << "a program replaced only at the next boot was started";
     EXPECT_EQ(1, RestartRequired);
@@ -470,7 +492,7 @@ TEST_F(SystemFileRepair, EmptyListStartsCtfmonOnlyWhenNoneRuns)
         CurrentDir here(m_downloads.Path());
         m_module.RepairSystemFiles();
     }
-    Sleep(1500);
+    WaitForProgramsNamed(L"ctfmon.exe", running.Id());
     EXPECT_FALSE(cftest::FileExists(mark));
     running.Kill();
     running.Wait();
