@@ -6,6 +6,7 @@
 const wchar_t kHelpArticleUrl[] = L"http://gamesafe.qq.com/webplat/info/46/135/286/201004/55640.shtml";
 const wchar_t kHomePageUrl[] = L"http://www.tavelo.com/?fr=cfrepair";
 const wchar_t kForumUrl[] = L"http://bbs.tavelo.com/?fr=cfrepair";
+const wchar_t kLogUnsavedText[] = L"扫描日志未能写入。";
 
 void OpenInShell(const wchar_t* target)
 {

@@ -4,6 +4,8 @@
 extern const wchar_t kHelpArticleUrl[];
 extern const wchar_t kHomePageUrl[];
 extern const wchar_t kForumUrl[];
+// Told after a run's outcome when its record could not be written.
+extern const wchar_t kLogUnsavedText[];
 
 // Opens an address or a file with its default handler; the result is
 // deliberately not examined.

@@ -1,7 +1,6 @@
 #include "app/restore_run.h"
 
-#include <shellapi.h>
-
+#include "app/app_texts.h"
 #include "app/main_dlg.h"
 #include "log/run_state.h"
 #include "log/scan_log.h"
@@ -10,35 +9,36 @@
 
 namespace {
 
-const wchar_t kRestoreSwitch[] = L"/restore";
 const wchar_t kRestoreConsentText[] = L"如果要撤销修复，把CrossFire的文件还原为修复前的样子，请点击“是”";
 const wchar_t kRestoredText[] = L"已将CrossFire的文件还原为修复前的样子。";
 const wchar_t kRestoredAtBootText[] = L"已还原CrossFire的文件，正在使用的文件将在重启后还原。";
 const wchar_t kNothingToRestoreText[] = L"未发现可以还原的文件。";
-const wchar_t kIncompleteText[] = L"还原未完成，详情查看扫描日志。";
+const wchar_t kIncompleteText[] = L"有文件未还原，详情查看扫描日志。";
+const wchar_t kRestartFirstText[] = L"有文件还在等待重启后替换，没有还原。请先重启电脑，再运行还原。";
 const wchar_t kNoGameText[] = L"未找到CrossFire的安装文件夹，没有还原任何文件。";
 
-struct RestoreRun {
-    bool asked = false;
-    bool confirmed = false;
-    GameRestoreResult result;
-};
+int AskRestoreConsent(void*) { return MessageBoxW(nullptr, kRestoreConsentText, kGameConsentCaption, MB_YESNO); }
 
-int AskRestoreConsent(void* context)
-{
-    static_cast<RestoreRun*>(context)->asked = true;
-    return MessageBoxW(nullptr, kRestoreConsentText, kGameConsentCaption, MB_YESNO);
-}
+// The switch is the consent.
+int ConsentGiven(void*) { return IDYES; }
 
-void RestoreConfirmedFolder(const std::wstring& folder, void* context)
+// The box that ends the run; a record that could not be written is told too.
+void ShowOutcome(const wchar_t* text, bool logSaved)
 {
-    RestoreRun* run = static_cast<RestoreRun*>(context);
-    run->confirmed = true;
-    run->result = RestoreGameBackups(folder);
+    std::wstring shown = text;
+    if (!logSaved)
+        shown += kLogUnsavedText;
+    MessageBoxW(nullptr, shown.c_str(), kGameConsentCaption, MB_OK);
 }
 
 const wchar_t* OutcomeText(const GameRestoreResult& result)
 {
+    if (!result.gameFound)
+        return kNoGameText;
+    if (!result.backupsFound)
+        return kNothingToRestoreText;
+    if (result.awaitingRestart)
+        return kRestartFirstText;
     if (result.failed)
         return kIncompleteText;
     if (result.scheduled)
@@ -48,42 +48,41 @@ const wchar_t* OutcomeText(const GameRestoreResult& result)
 
 }  // namespace
 
-bool IsRestoreCommandLine(const wchar_t* commandLine)
-{
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
-    if (!arguments)
-        return false;
-    const bool restore = count == 2 && lstrcmpiW(arguments[1], kRestoreSwitch) == 0;
-    LocalFree(arguments);
-    return restore;
-}
-
-int RunRestore()
+int RunRestore(const LaunchOptions& options)
 {
     RestartRequired = 0;
-    ResetScanLog();
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    AppendScanLogHeader(now);
-    const size_t headerLength = ScanLogBuffer.size();
+    AwaitingRestart = 0;
+    const size_t headerLength = BeginRunRecord();
 
-    RestoreRun run;
-    const GameRepairHooks hooks = {AskRestoreConsent, RestoreConfirmedFolder, &run};
-    LocateGameFolder(&hooks);
+    GameSearch search;
+    search.folder = options.folder;
+    search.loadedUsers = options.quiet;
+    const GameRestoreResult result =
+        LocateAndRestoreBackups(options.quiet ? ConsentGiven : AskRestoreConsent, nullptr, &search);
 
     // Recorded like a repair run, also when nothing was asked or done.
-    if (ScanLogBuffer.size() == headerLength)
-        AppendScanLogNothingFound();
-    AppendScanLogSeparator();
-    SaveScanLog();
-    if (RestartRequired)
+    const bool logSaved = FinishRunRecord(headerLength);
+    if (options.quiet)
+        return QuietExitCode(result.gameFound, result.failed != 0, result.scheduled != 0,
+                             result.restored + result.scheduled != 0);
+    if (RestartRequired) {
+        // The restart box restarts only with the privilege enabled; no main
+        // window has done it in this mode.
+        EnableShutdownPrivilege();
         ShowRestartPrompt(kRestartPrompt);
+    }
 
-    if (!run.asked)
-        MessageBoxW(nullptr, kNoGameText, kGameConsentCaption, MB_OK);
-    if (!run.confirmed)
+    // A "no" is the user's own answer: nothing more to tell.
+    if (!result.backupsFound || result.confirmed)
+        ShowOutcome(OutcomeText(result), logSaved);
+    return RestoreExitCode(result);
+}
+
+int RestoreExitCode(const GameRestoreResult& result)
+{
+    if (!result.gameFound || (result.backupsFound && !result.confirmed))
         return RestoreExitNotRun;
-    MessageBoxW(nullptr, OutcomeText(run.result), kGameConsentCaption, MB_OK);
-    return run.result.failed ? RestoreExitIncomplete : RestoreExitDone;
+    if (!result.backupsFound || result.restored + result.scheduled + result.failed == 0)
+        return RestoreExitNothing;
+    return result.failed ? RestoreExitIncomplete : RestoreExitDone;
 }

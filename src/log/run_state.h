@@ -20,3 +20,9 @@ extern volatile int32_t RepairFailed;
 // 1 when a file replacement was deferred to the next boot; repair parts set
 // it, only the start of a run clears it.
 extern volatile int32_t RestartRequired;
+// 1 when the last run's record could not be written to the scan log; the
+// start of a run clears it.
+extern volatile int32_t ScanLogUnsaved;
+// 1 when a file was left alone because a boot-time move onto it is still
+// pending: the user must restart first. Only the start of a run clears it.
+extern volatile int32_t AwaitingRestart;

@@ -1,8 +1,8 @@
 #include "log/scan_log.h"
 
+#include "log/log_folder.h"
 #include "support/file_ops.h"
 
-#include <sddl.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
@@ -14,11 +14,16 @@ std::string ScanLogBuffer;
 
 namespace {
 
+// Recursive, never deleted: a worker left hanging may still append at exit.
+struct BufferLock {
+    BufferLock() { ::InitializeCriticalSection(&section); }
+    CRITICAL_SECTION section;
+} g_bufferLock;
+
 const wchar_t kLogFolderName[] = L"taveloTools\\";
 const wchar_t kLogFileName[] = L"Tools.log";
 const wchar_t kOpenVerb[] = L"open";
-// Administrators and the system: full control; users: read and list.
-const wchar_t kLogFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FRFX;;;BU)";
+const UINT kLogCodePage = 936;
 const char kHeaderFormat[] = "StartTime:%i-%i-%i %i:%i:%i\r\n\r\n";
 // "未发现异常" in code page 936.
 const char kNothingFound[] = "\xce\xb4\xb7\xa2\xcf\xd6\xd2\xec\xb3\xa3";
@@ -35,33 +40,9 @@ void AppendScanLogFormatV(const char* format, va_list args)
         return;
     std::vector<char> text(static_cast<size_t>(needed) + 1);
     std::vsnprintf(text.data(), text.size(), format, args);
+    ScanLogLock lock;
     ScanLogBuffer.append(text.data(), static_cast<size_t>(needed));
 }
-
-// A log folder made here lets administrators and the system write and users
-// only read, and takes nothing from the shared parent, where users may
-// create: nobody can plant a link in it afterwards.
-class LogFolderSecurity {
-public:
-    LogFolderSecurity()
-    {
-        if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(kLogFolderAccess, SDDL_REVISION_1,
-                                                                   &m_descriptor, nullptr)) {
-            m_attributes.nLength = sizeof(m_attributes);
-            m_attributes.lpSecurityDescriptor = m_descriptor;
-            m_attributes.bInheritHandle = FALSE;
-        }
-    }
-    ~LogFolderSecurity() { ::LocalFree(m_descriptor); }
-    LogFolderSecurity(const LogFolderSecurity&) = delete;
-    LogFolderSecurity& operator=(const LogFolderSecurity&) = delete;
-
-    SECURITY_ATTRIBUTES* Get() { return m_descriptor ? &m_attributes : nullptr; }
-
-private:
-    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
-    SECURITY_ATTRIBUTES m_attributes = {};
-};
 
 std::wstring CommonAppDataFolder()
 {
@@ -73,12 +54,20 @@ std::wstring CommonAppDataFolder()
 
 }  // namespace
 
-void ResetScanLog() { ScanLogBuffer.clear(); }
+ScanLogLock::ScanLogLock() { ::EnterCriticalSection(&g_bufferLock.section); }
+ScanLogLock::~ScanLogLock() { ::LeaveCriticalSection(&g_bufferLock.section); }
+
+void ResetScanLog()
+{
+    ScanLogLock lock;
+    ScanLogBuffer.clear();
+}
 
 void AppendScanLog(const char* bytes, size_t count)
 {
     if (!bytes || count == 0)
         return;
+    ScanLogLock lock;
     const char* begin = ScanLogBuffer.data();
     if (bytes >= begin && bytes < begin + ScanLogBuffer.size()) {
         // Growing may move the buffer the bytes come from: copy by offset.
@@ -110,20 +99,23 @@ void AppendScanLogWide(const wchar_t* text)
 {
     if (!text || !*text)
         return;
+    // The labels are code page 936 whatever the user's formats say; only a
+    // system without that code page gets its own.
+    const UINT codePage = ::IsValidCodePage(kLogCodePage) ? kLogCodePage : CP_ACP;
     int units = static_cast<int>(std::char_traits<wchar_t>::length(text));
     // Four bytes a unit covers every ANSI code page; ask only if it does not.
     std::vector<char> narrow(static_cast<size_t>(units) * 4);
-    int bytes = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, units, narrow.data(), static_cast<int>(narrow.size()),
+    int bytes = ::WideCharToMultiByte(codePage, 0, text, units, narrow.data(), static_cast<int>(narrow.size()),
                                       nullptr, nullptr);
     if (bytes == 0 && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-        bytes = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+        bytes = ::WideCharToMultiByte(codePage, 0, text, units, nullptr, 0, nullptr, nullptr);
         if (bytes <= 0)
             return;
         narrow.resize(static_cast<size_t>(bytes));
-        bytes = ::WideCharToMultiByte(CP_THREAD_ACP, 0, text, units, narrow.data(), bytes, nullptr, nullptr);
+        bytes = ::WideCharToMultiByte(codePage, 0, text, units, narrow.data(), bytes, nullptr, nullptr);
     }
     if (bytes > 0)
-        ScanLogBuffer.append(narrow.data(), static_cast<size_t>(bytes));
+        AppendScanLog(narrow.data(), static_cast<size_t>(bytes));
 }
 
 void AppendScanLogHeader(const SYSTEMTIME& time)
@@ -134,6 +126,23 @@ void AppendScanLogHeader(const SYSTEMTIME& time)
 void AppendScanLogNothingFound() { AppendScanLog(kNothingFound, sizeof(kNothingFound) - 1); }
 
 void AppendScanLogSeparator() { AppendScanLog(kSeparator, sizeof(kSeparator) - 1); }
+
+size_t BeginRunRecord()
+{
+    ResetScanLog();
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    AppendScanLogHeader(now);
+    return ScanLogBuffer.size();
+}
+
+bool FinishRunRecord(size_t headerLength)
+{
+    if (ScanLogBuffer.size() == headerLength)
+        AppendScanLogNothingFound();
+    AppendScanLogSeparator();
+    return SaveScanLog();
+}
 
 std::wstring GetScanLogFolder(const std::wstring& appDataFolder)
 {
@@ -164,8 +173,7 @@ bool SaveScanLogIn(const std::wstring& appDataFolder)
     CreateDirectoryPath(parent.c_str());
     if (PathCrossesReparsePoint(parent))
         return false;
-    LogFolderSecurity security;
-    cf::UniqueFile held = HoldRealFolder(folder.substr(0, folder.size() - 1), security.Get());
+    cf::UniqueFile held = HoldTrustedLogFolder(folder.substr(0, folder.size() - 1));
     if (!held)
         return false;
     std::wstring path = folder + kLogFileName;

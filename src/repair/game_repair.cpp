@@ -2,11 +2,13 @@
 
 #include "log/run_state.h"
 #include "log/scan_log.h"
+#include "repair/boot_moves.h"
 #include "repair/module.h"
 #include "repair/muicache.h"
 #include "support/file_ops.h"
 #include "support/unique.h"
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -77,6 +79,23 @@ bool WriteModuleFile(const ModuleBytes& bytes, const wchar_t* path)
         return true;
     DeleteFileW(fresh.c_str());
     return false;
+}
+
+// Reads the file to its end and compares it with the module as it goes.
+bool HoldsModuleBytes(HANDLE file, const ModuleBytes& bytes, std::vector<char>& buffer)
+{
+    buffer.resize(kCopyChunk);
+    const char* expected = static_cast<const char*>(bytes.data);
+    for (DWORD done = 0;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer.data(), kCopyChunk, &got, nullptr))
+            return false;
+        if (got == 0)
+            return done == bytes.size;
+        if (got > bytes.size - done || memcmp(buffer.data(), expected + done, got) != 0)
+            return false;
+        done += got;
+    }
 }
 
 bool StopRequested(ICommunication* comm) { return comm && comm->IsStopRequested(); }
@@ -153,6 +172,7 @@ struct ModuleJob {
     std::wstring backupWork;    // a new backup, complete, before it reaches the disk
     cf::UniqueFile backupFile;  // open until flushed
     bool ready = false;         // may be replaced: it has a backup, or needs none
+    bool awaiting = false;      // a boot-time move of an earlier run still waits on it
     Outcome outcome = Untouched;
 };
 
@@ -260,11 +280,9 @@ bool PrepareModule(ModuleJob& job, const std::wstring& folder, std::vector<char>
 }
 
 // The new backup is on the disk (flushed by the caller) and takes its name.
-bool NameBackup(ModuleJob& job, const std::wstring& folder)
+bool NameBackup(ModuleJob& job)
 {
     job.backupFile.Reset();
-    if (PathCrossesReparsePoint(folder))
-        return false;
     if (!job.emptyBackup)
         return MoveFileW(job.backupWork.c_str(), job.backup.c_str()) != 0;
     return ExaminePath(job.backup) == PathPlain &&
@@ -273,7 +291,7 @@ bool NameBackup(ModuleJob& job, const std::wstring& folder)
 
 // The boot-time move names the temporary file, so the clean copy takes that
 // name whole and on the disk; a leftover of that name is removed, not opened.
-Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& folder, const std::wstring& work)
+Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& work)
 {
     {
         cf::UniqueFile file = OpenPlainFile(work.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0);
@@ -281,7 +299,7 @@ Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& folder, co
             return Failed;
     }
     DeleteFileW(job.temp.c_str());
-    if (PathCrossesReparsePoint(folder) || !MoveFileW(work.c_str(), job.temp.c_str()))
+    if (!MoveFileW(work.c_str(), job.temp.c_str()))
         return Failed;
     if (!MoveFileExW(job.temp.c_str(), job.dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return Failed;
@@ -309,7 +327,7 @@ bool ReplaceModule(ModuleJob& job, const std::wstring& folder, ICommunication* c
         return true;
     }
 
-    const PathState module = PathCrossesReparsePoint(folder) ? PathRefused : ExaminePath(job.dll);
+    const PathState module = ExaminePath(job.dll);
     // A module that turned up after its backup was looked for has none.
     if (module == PathRefused || (module == PathPlain && !job.present)) {
         job.outcome = Failed;
@@ -319,19 +337,25 @@ bool ReplaceModule(ModuleJob& job, const std::wstring& folder, ICommunication* c
         DeleteFileW(job.temp.c_str());  // an earlier run's copy for the boot: not needed now
         return true;
     } else {
-        job.outcome = ScheduleReplacement(job, folder, work);
+        job.outcome = ScheduleReplacement(job, work);
     }
     if (job.outcome == Failed)
         DeleteFileW(work.c_str());
     return true;
 }
 
-void AppendOutcomeLine(const ModuleJob& job)
+void AppendOutcomeLine(const ModuleJob& job, GameRepairResult& result)
 {
     if (job.outcome == Untouched)
         return;
+    ScanLogLock whole;  // a record saved meanwhile gets the line whole or not at all
+    ++(job.outcome == Replaced ? result.replaced : job.outcome == Scheduled ? result.scheduled : result.failed);
     if (job.outcome == Failed) {
         RepairFailed = 1;
+        if (job.awaiting) {
+            AwaitingRestart = 1;
+            ++result.awaitingRestart;
+        }
         AppendScanLog(kFailedLabel, sizeof(kFailedLabel) - 1);
     } else {
         RepairPerformed = 1;
@@ -341,14 +365,44 @@ void AppendOutcomeLine(const ModuleJob& job)
     AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
 }
 
+// A module a boot-time move still waits on is left alone: a move onto it
+// now would be undone at the boot, or would undo that one. Only the clean
+// copy this run would schedule itself, already waiting under the temporary
+// name, counts as scheduled.
+void SettlePendingMove(ModuleJob& job, const std::vector<BootMove>& moves, HMODULE store)
+{
+    const std::wstring names[] = {job.dll, job.backup, job.temp};
+    switch (FindBootMove(moves, names, ARRAYSIZE(names), job.temp)) {
+    case NoBootMove:
+        return;
+    case BootMoveOwn:
+        if (IsStoreModule(job.temp, job.entry->resourceId, store)) {
+            job.outcome = Scheduled;
+            RestartRequired = 1;
+            return;
+        }
+        break;
+    case BootMoveOther:
+        break;
+    }
+    job.outcome = Failed;
+    job.awaiting = true;
+}
+
 // Every backup is made first and they reach the disk together, and only
 // then are modules replaced: a stop before that leaves the modules as they
-// were, one after it leaves whole backups of every module touched.
-void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, size_t count, HMODULE store,
-                    ICommunication* comm)
+// were, one after it leaves whole backups of every module touched. The
+// folder chain is held throughout, so no folder of it can be swapped for
+// another or for a link while its names are used.
+GameRepairResult RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, size_t count,
+                                HMODULE store, ICommunication* comm)
 {
+    GameRepairResult result;
     if (StopRequested(comm))
-        return;
+        return result;
+    std::vector<cf::UniqueFile> held;
+    result.held = HoldFolderChain(folder, held);
+    const std::vector<BootMove> moves = result.held ? ReadPendingBootMoves() : std::vector<BootMove>();
     std::vector<ModuleJob> jobs(count);
     for (size_t i = 0; i < count; ++i) {
         jobs[i].entry = &entries[i];
@@ -356,22 +410,24 @@ void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, 
         jobs[i].backup = folder + entries[i].backupFile;
         jobs[i].temp = folder + entries[i].tempFile;
         jobs[i].bytes = LoadModuleBytes(entries[i].resourceId, store);
+        if (result.held)
+            SettlePendingMove(jobs[i], moves, store);
     }
 
-    // The consent question left time to swap a folder for a link.
-    const bool linked = PathCrossesReparsePoint(folder);
     std::vector<char> buffer;
     bool stopped = false;
     StoreWarmer warmer;
-    if (!linked) {
+    if (result.held) {
         warmer.Start(jobs);
         RemoveLeftoverWorkFiles(folder, entries, count);
     }
     for (ModuleJob& job : jobs) {
-        if (linked) {
+        if (!result.held) {
             job.outcome = Failed;
             continue;
         }
+        if (job.outcome != Untouched)
+            continue;
         if (StopRequested(comm) || !PrepareModule(job, folder, buffer, comm)) {
             stopped = true;
             break;
@@ -379,8 +435,10 @@ void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, 
     }
 
     if (stopped) {
-        for (ModuleJob& job : jobs)
+        for (ModuleJob& job : jobs) {
             DropBackupWork(job);
+            AppendOutcomeLine(job, result);
+        }
     } else {
         for (ModuleJob& job : jobs) {
             if (job.backupFile && !FlushFileBuffers(job.backupFile.Get())) {
@@ -391,19 +449,22 @@ void RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, 
         for (ModuleJob& job : jobs) {
             if (job.backupWork.empty())
                 continue;
-            job.ready = NameBackup(job, folder);
+            job.ready = NameBackup(job);
             if (!job.ready) {
                 DropBackupWork(job);
                 job.outcome = Failed;
             }
         }
+        // Each module is told as soon as it is settled: a run that hangs
+        // on a later one still has the record of what it did.
+        bool halted = false;
         for (ModuleJob& job : jobs) {
-            if (job.ready && (StopRequested(comm) || !ReplaceModule(job, folder, comm)))
-                break;
+            if (job.ready && !halted)
+                halted = StopRequested(comm) || !ReplaceModule(job, folder, comm);
+            AppendOutcomeLine(job, result);
         }
     }
-    for (const ModuleJob& job : jobs)
-        AppendOutcomeLine(job);
+    return result;
 }
 
 // Windows XP and 7 open no path of MAX_PATH characters or more (Wine does,
@@ -423,9 +484,94 @@ bool ModulePathsFit(const std::wstring& folder)
     return folder.size() + longest < MAX_PATH;
 }
 
+// Whether `folder` is offered: fit for the modules' paths, holding either
+// launcher, and accepted by the hooks. `search` notes a game passed over,
+// and a stop (GameDeclined, as a stop during the question).
+bool OfferFolder(const std::wstring& folder, const GameRepairHooks* hooks, ICommunication* comm,
+                 GameFolderSearch& search)
+{
+    // A folder too deep for its module paths is passed over as Windows
+    // itself would fail it, before a question or a change.
+    if (!ModulePathsFit(folder))
+        return false;
+    // An entry on an empty removable drive must not raise "no disk" boxes.
+    cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
+    bool found = false;
+    for (const wchar_t* launcher : kLaunchers) {
+        // A probe of a dead network drive can take long: a stop is seen
+        // between any two.
+        if (StopRequested(comm)) {
+            search = GameDeclined;
+            return false;
+        }
+        found = FileCanBeOpened((folder + launcher).c_str()) || found;  // both probes always run
+    }
+    if (!found)
+        return false;
+    search = NoAcceptedFolder;
+    return !hooks->accept || hooks->accept(folder, hooks->context);
+}
+
+// The first entry of a MUICache key, in its enumeration order, whose
+// folder is offered; at most one folder is offered per run.
+bool FindGameFolderIn(HKEY key, const GameRepairHooks* hooks, ICommunication* comm, std::wstring& folder,
+                      GameFolderSearch& search)
+{
+    const DWORD count = GetMuiCacheValueCount(key);
+    for (DWORD index = 0; index < count && search != GameDeclined; ++index) {
+        std::wstring candidate;
+        if (ReadMuiCacheFolder(key, index, candidate) && OfferFolder(candidate, hooks, comm, search)) {
+            folder = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A folder named by hand is taken as a record's entry is: a drive-absolute
+// path, lower-cased, ending in a backslash; "." and ".." are resolved first,
+// so the record names the folder that is changed.
+bool NamedGameFolder(const std::wstring& named, const GameRepairHooks* hooks, std::wstring& folder,
+                     GameFolderSearch& search)
+{
+    if (named.size() < 3 || named[1] != L':' || (named[2] != L'\\' && named[2] != L'/'))
+        return false;
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(named.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    std::wstring candidate(full, length);
+    if (candidate.back() != L'\\')
+        candidate += L'\\';
+    CharLowerW(&candidate[0]);
+    if (!OfferFolder(candidate, hooks, nullptr, search))
+        return false;
+    folder = candidate;
+    return true;
+}
+
 void DefaultRestore(const std::wstring& folder, void* comm)
 {
     RestoreGameModules(folder, nullptr, static_cast<ICommunication*>(comm));
+}
+
+struct RepairSearch {
+    int (*confirm)(void* context);
+    void* context;
+    ICommunication* comm;
+    GameRepairResult result;
+};
+
+int ConfirmRepair(void* context)
+{
+    RepairSearch* search = static_cast<RepairSearch*>(context);
+    return search->confirm(search->context);
+}
+
+void RepairConfirmedFolder(const std::wstring& folder, void* context)
+{
+    RepairSearch* search = static_cast<RepairSearch*>(context);
+    search->result = RestoreGameModules(folder, nullptr, search->comm);
 }
 
 }  // namespace
@@ -450,54 +596,77 @@ int ExtractModuleResource(WORD resourceId, const wchar_t* path, HMODULE store)
     return WriteModuleFile(bytes, path) ? 1 : 0;
 }
 
-void RestoreModule(const std::wstring& folder, const GameModuleEntry& entry, HMODULE store)
+GameRepairResult RestoreModule(const std::wstring& folder, const GameModuleEntry& entry, HMODULE store)
 {
-    RestoreModules(folder, &entry, 1, store, nullptr);
+    return RestoreModules(folder, &entry, 1, store, nullptr);
 }
 
-void RestoreGameModules(const std::wstring& folder, HMODULE store, ICommunication* comm)
+GameRepairResult RestoreGameModules(const std::wstring& folder, HMODULE store, ICommunication* comm)
 {
-    RestoreModules(folder, GameModuleTable, GameModuleCount, store, comm);
+    return RestoreModules(folder, GameModuleTable, GameModuleCount, store, comm);
+}
+
+bool IsStoreModule(const std::wstring& path, WORD resourceId, HMODULE store)
+{
+    const ModuleBytes bytes = LoadModuleBytes(resourceId, store);
+    if (!bytes.data)
+        return false;
+    // No write sharing: the file cannot change while it is compared.
+    cf::UniqueFile file = OpenPlainFile(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    std::vector<char> buffer;
+    return file && HoldsModuleBytes(file.Get(), bytes, buffer);
 }
 
 const wchar_t kGameConsentCaption[] = L"CrossFire修复";
 
 int AskGameRepairConsent(void*) { return MessageBoxW(nullptr, kConsentText, kGameConsentCaption, MB_YESNO); }
 
-void LocateGameFolder(const GameRepairHooks* hooks, ICommunication* comm)
+GameFolderSearch LocateGameFolder(const GameRepairHooks* hooks, ICommunication* comm, const GameSearch* where)
 {
-    const GameRepairHooks defaults = {AskGameRepairConsent, DefaultRestore, comm};
+    const GameRepairHooks defaults = {AskGameRepairConsent, DefaultRestore, comm, nullptr};
     if (!hooks)
         hooks = &defaults;
 
-    cf::UniqueKey key;
-    if (!OpenMuiCacheKey(key))
-        return;
-    const DWORD count = GetMuiCacheValueCount(key.Get());
-    for (DWORD index = 0; index < count; ++index) {
-        std::wstring folder;
-        // A folder too deep for its module paths is passed over as Windows
-        // itself would fail it, before a question or a change.
-        if (!ReadMuiCacheFolder(key.Get(), index, folder) || !ModulePathsFit(folder))
-            continue;
-        bool found = false;
-        {
-            // An entry on an empty removable drive must not raise "no disk" boxes.
-            cf::ScopedErrorMode quiet(cf::kQuietErrorMode);
-            for (const wchar_t* launcher : kLaunchers)
-                found = FileCanBeOpened((folder + launcher).c_str()) || found;  // both probes always run
+    GameFolderSearch search = NoGameFolder;
+    std::wstring folder;
+    bool offered = false;
+    if (where && !where->folder.empty()) {
+        offered = NamedGameFolder(where->folder, hooks, folder, search);
+    } else {
+        cf::UniqueKey key;
+        offered = OpenMuiCacheKey(key) && FindGameFolderIn(key.Get(), hooks, comm, folder, search);
+        if (!offered && where && where->loadedUsers) {
+            for (const std::wstring& path : ListLoadedUsersMuiCacheKeys()) {
+                cf::UniqueKey other;
+                offered = OpenLoadedUserMuiCacheKey(path, other) &&
+                          FindGameFolderIn(other.Get(), hooks, comm, folder, search);
+                if (offered || search == GameDeclined)
+                    break;
+            }
         }
-        if (!found)
-            continue;
-        // A stop while the question is open answers it "no".
-        if (!StopRequested(comm) && hooks->confirm(hooks->context) == IDYES && !StopRequested(comm))
-            hooks->restore(folder, hooks->context);
-        return;
     }
+    if (!offered)
+        return search;
+    // A stop while the question is open answers it "no".
+    if (StopRequested(comm) || hooks->confirm(hooks->context) != IDYES || StopRequested(comm))
+        return GameDeclined;
+    hooks->restore(folder, hooks->context);
+    return GameConfirmed;
+}
+
+GameRepairRun LocateAndRepairGame(int (*confirm)(void* context), void* context, ICommunication* comm,
+                                  const GameSearch* where)
+{
+    RepairSearch search = {confirm, context, comm, GameRepairResult()};
+    const GameRepairHooks hooks = {ConfirmRepair, RepairConfirmedFolder, &search, nullptr};
+    GameRepairRun run;
+    run.search = LocateGameFolder(&hooks, comm, where);
+    run.result = search.result;
+    return run;
 }
 
 int CKillSysFileFix::RepairGame(ICommunication* comm)
 {
-    LocateGameFolder(nullptr, comm);
+    LocateAndRepairGame(AskGameRepairConsent, nullptr, comm);
     return 0;
 }

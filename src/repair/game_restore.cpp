@@ -1,7 +1,10 @@
 #include "repair/game_restore.h"
 
+#include <vector>
+
 #include "log/run_state.h"
 #include "log/scan_log.h"
+#include "repair/boot_moves.h"
 #include "repair/game_repair.h"
 #include "support/file_ops.h"
 #include "support/unique.h"
@@ -25,24 +28,43 @@ enum Outcome { Restored, Scheduled, Failed };
 
 // Only renames: no byte is written, so a link planted at either name is
 // never written through, and the module is the old file or the backup at
-// every moment. A module in use can be neither replaced nor deleted, so the
-// rename waits for the boot.
-Outcome PutBackupBack(const std::wstring& folder, const std::wstring& backup, const std::wstring& dll)
+// every moment. Only the clean copy a repair wrote is replaced: a module the
+// game or the user changed since (or one that cannot be read to tell) is
+// kept. A module in use can be neither replaced nor deleted, so the rename
+// waits for the boot.
+Outcome PutBackupBack(const std::wstring& backup, const std::wstring& dll, WORD resourceId, HMODULE store)
 {
-    if (PathCrossesReparsePoint(folder))
-        return Failed;
     const PathState module = ExaminePath(dll);
-    if (module == PathRefused)
-        return Failed;
     if (module == PathMissing)
         return MoveFileW(backup.c_str(), dll.c_str()) ? Restored : Failed;
+    if (module == PathRefused || !IsStoreModule(dll, resourceId, store))
+        return Failed;
     if (MoveFileExW(backup.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING))
         return Restored;
-    if (PathCrossesReparsePoint(folder) ||
-        !MoveFileExW(backup.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
+    if (!MoveFileExW(backup.c_str(), dll.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT))
         return Failed;
     RestartRequired = 1;
     return Scheduled;
+}
+
+// A pending move onto the module is left to the boot: one more would undo
+// it or be undone by it. Only this very rename, already waiting, counts as
+// scheduled.
+Outcome SettleOrPutBack(const GameModuleEntry& entry, const std::wstring& folder,
+                        const std::vector<BootMove>& moves, HMODULE store, bool& awaiting)
+{
+    const std::wstring names[] = {folder + entry.moduleFile, folder + entry.backupFile, folder + entry.tempFile};
+    switch (FindBootMove(moves, names, ARRAYSIZE(names), names[1])) {
+    case NoBootMove:
+        return PutBackupBack(names[1], names[0], entry.resourceId, store);
+    case BootMoveOwn:
+        RestartRequired = 1;
+        return Scheduled;
+    case BootMoveOther:
+        break;
+    }
+    awaiting = true;
+    return Failed;
 }
 
 void AppendRestoreLine(const char* label, size_t length, const std::wstring& dll)
@@ -52,30 +74,77 @@ void AppendRestoreLine(const char* label, size_t length, const std::wstring& dll
     AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
 }
 
+struct RestoreSearch {
+    int (*confirm)(void* context);
+    void* context;
+    GameRestoreResult result;
+};
+
+int ConfirmRestore(void* context)
+{
+    RestoreSearch* search = static_cast<RestoreSearch*>(context);
+    return search->confirm(search->context);
+}
+
+void RestoreConfirmedFolder(const std::wstring& folder, void* context)
+{
+    RestoreSearch* search = static_cast<RestoreSearch*>(context);
+    search->result = RestoreGameBackups(folder);
+    search->result.confirmed = true;
+}
+
+bool AcceptFolderWithBackups(const std::wstring& folder, void*) { return HoldsGameBackups(folder); }
+
 }  // namespace
 
-GameRestoreResult RestoreGameBackups(const std::wstring& folder)
+GameRestoreResult RestoreGameBackups(const std::wstring& folder, HMODULE store)
 {
     GameRestoreResult result;
+    std::vector<cf::UniqueFile> held;
+    result.held = HoldFolderChain(folder, held);
+    const std::vector<BootMove> moves = result.held ? ReadPendingBootMoves() : std::vector<BootMove>();
     for (size_t i = 0; i < GameModuleCount; ++i) {
         const GameModuleEntry& entry = GameModuleTable[i];
         const std::wstring dll = folder + entry.moduleFile;
-        const std::wstring backup = folder + entry.backupFile;
-        const PathState state = ExamineBackup(backup);
+        const PathState state = ExamineBackup(folder + entry.backupFile);
         if (state == PathMissing)
             continue;
-        const Outcome outcome = state == PathPlain ? PutBackupBack(folder, backup, dll) : Failed;
+        bool awaiting = false;
+        const Outcome outcome =
+            result.held && state == PathPlain ? SettleOrPutBack(entry, folder, moves, store, awaiting) : Failed;
         if (outcome == Failed) {
             ++result.failed;
+            if (awaiting) {
+                AwaitingRestart = 1;
+                ++result.awaitingRestart;
+            }
             AppendRestoreLine(kRestoreFailedLabel, sizeof(kRestoreFailedLabel) - 1, dll);
             continue;
         }
-        // A clean copy an earlier repair left for the boot would undo this at
-        // the restart; without its source that move does nothing. Removed by
-        // name, so a link there goes and its target stays.
+        // A clean copy an earlier repair left for the boot is not needed
+        // now. Removed by name, so a link there goes and its target stays.
         DeleteFileW((folder + entry.tempFile).c_str());
         ++(outcome == Restored ? result.restored : result.scheduled);
         AppendRestoreLine(kRestoredLabel, sizeof(kRestoredLabel) - 1, dll);
     }
     return result;
+}
+
+bool HoldsGameBackups(const std::wstring& folder)
+{
+    for (size_t i = 0; i < GameModuleCount; ++i) {
+        if (ExaminePath(folder + GameModuleTable[i].backupFile) != PathMissing)
+            return true;
+    }
+    return false;
+}
+
+GameRestoreResult LocateAndRestoreBackups(int (*confirm)(void* context), void* context, const GameSearch* where)
+{
+    RestoreSearch search = {confirm, context, GameRestoreResult()};
+    const GameRepairHooks hooks = {ConfirmRestore, RestoreConfirmedFolder, &search, AcceptFolderWithBackups};
+    const GameFolderSearch found = LocateGameFolder(&hooks, nullptr, where);
+    search.result.gameFound = found != NoGameFolder;
+    search.result.backupsFound = found == GameDeclined || found == GameConfirmed;
+    return search.result;
 }

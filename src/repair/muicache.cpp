@@ -9,7 +9,12 @@ namespace {
 const wchar_t kMuiCacheKeyNt6[] = L"Local Settings\\Software\\Microsoft\\Windows\\Shell\\MuiCache";
 const wchar_t kMuiCacheKeyNt5[] = L"Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache";
 
+const wchar_t kClassesHiveSuffix[] = L"_Classes";
+
+// The longest value name the registry stores is 16383 characters; the
+// count handed to RegEnumValueW includes the terminator's unit.
 const DWORD kNameBufferUnits = 16384;
+const DWORD kHiveNameUnits = 256;
 
 DWORD QueryMajorVersion()
 {
@@ -19,6 +24,13 @@ DWORD QueryMajorVersion()
     if (!GetVersionExW(&info))
         return 0;
     return info.dwMajorVersion;
+}
+
+bool IsClassesHive(const wchar_t* name)
+{
+    const size_t length = wcslen(name);
+    const size_t suffix = ARRAYSIZE(kClassesHiveSuffix) - 1;
+    return length > suffix && lstrcmpiW(name + length - suffix, kClassesHiveSuffix) == 0;
 }
 
 }  // namespace
@@ -54,7 +66,7 @@ DWORD GetMuiCacheValueCount(HKEY key)
 bool ReadMuiCacheFolder(HKEY key, DWORD index, std::wstring& lowerFolder)
 {
     std::vector<wchar_t> name(kNameBufferUnits, L'\0');
-    DWORD length = kNameBufferUnits - 1;
+    DWORD length = kNameBufferUnits;
     // A failed read leaves the empty name, which the drive test rejects.
     RegEnumValueW(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
     name[kNameBufferUnits - 1] = L'\0';
@@ -66,5 +78,32 @@ bool ReadMuiCacheFolder(HKEY key, DWORD index, std::wstring& lowerFolder)
     slash[1] = L'\0';
     CharLowerW(name.data());
     lowerFolder.assign(name.data());
+    return true;
+}
+
+std::vector<std::wstring> ListLoadedUsersMuiCacheKeys()
+{
+    const bool nt6 = QueryMajorVersion() >= 6;
+    std::vector<std::wstring> paths;
+    wchar_t name[kHiveNameUnits];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = kHiveNameUnits;
+        const LONG status = RegEnumKeyExW(HKEY_USERS, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_MORE_DATA)
+            continue;  // no hive name is that long
+        if (status != ERROR_SUCCESS)
+            break;
+        if (IsClassesHive(name) == nt6)
+            paths.push_back(std::wstring(name) + L"\\" + (nt6 ? kMuiCacheKeyNt6 : kMuiCacheKeyNt5));
+    }
+    return paths;
+}
+
+bool OpenLoadedUserMuiCacheKey(const std::wstring& path, cf::UniqueKey& key)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_USERS, path.c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        return false;
+    key.Reset(opened);
     return true;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "support/unique.h"
 
@@ -20,3 +21,12 @@ DWORD GetMuiCacheValueCount(HKEY key);
 // its folder (up to and including the last backslash), lower-cased. On
 // failure `lowerFolder` is unchanged.
 bool ReadMuiCacheFolder(HKEY key, DWORD index, std::wstring& lowerFolder);
+
+// The MUICache keys of the users whose hives are loaded under HKEY_USERS,
+// as paths below it, in the order the registry lists the hives: each
+// user's own hive on 5.x, each "<SID>_Classes" hive on 6.x and later.
+std::vector<std::wstring> ListLoadedUsersMuiCacheKeys();
+
+// Opens one of them for reading only: another user's record is never
+// created or changed.
+bool OpenLoadedUserMuiCacheKey(const std::wstring& path, cf::UniqueKey& key);

@@ -169,25 +169,30 @@ bool DirWithSlash(std::wstring& dir, Query query)
 bool OpensAt(const std::wstring& folder, const wchar_t* name) { return FileCanBeOpened((folder + name).c_str()); }
 
 // The size rule and the append, on the handle that was checked: never again
-// by path.
-void AppendLogRecord(HANDLE file, const void* data, uint32_t length)
+// by path. False when the record is not in the file.
+bool AppendLogRecord(HANDLE file, const void* data, uint32_t length)
 {
     DWORD high = 0;
     DWORD low = ::GetFileSize(file, &high);
+    LONG endHigh = 0;
+    DWORD end;
     // A file past 4 GiB counts as too large whatever its low word says.
     if (low > kLogSizeLimit || high != 0) {
-        low = 0;
-        ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+        end = ::SetFilePointer(file, 0, nullptr, FILE_BEGIN);
         ::SetEndOfFile(file);
     } else {
-        ::SetFilePointer(file, 0, nullptr, FILE_END);
+        // Where the end is now: another copy of the program may have appended.
+        end = ::SetFilePointer(file, 0, &endHigh, FILE_END);
     }
+    if (end == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR)
+        return false;
+    if (WriteAll(file, data, length))
+        return true;
     // A record cut short (a full disk) is taken back: the log holds whole
     // records only.
-    if (!WriteAll(file, data, length)) {
-        ::SetFilePointer(file, static_cast<LONG>(low), nullptr, FILE_BEGIN);
-        ::SetEndOfFile(file);
-    }
+    ::SetFilePointer(file, static_cast<LONG>(end), &endHigh, FILE_BEGIN);
+    ::SetEndOfFile(file);
+    return false;
 }
 
 // A new log holds the record whole from its first moment: it is written
@@ -377,10 +382,8 @@ bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length)
     // between our two looks.
     for (int attempt = 0; attempt < 2; ++attempt) {
         cf::UniqueFile file = OpenPlainFile(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_WRITE);
-        if (file) {
-            AppendLogRecord(file.Get(), data, length);
-            return true;
-        }
+        if (file)
+            return AppendLogRecord(file.Get(), data, length);
         const DWORD error = ::GetLastError();
         if (error == ERROR_CANT_ACCESS_FILE) {
             if (!RemoveLinkOnly(path))
@@ -640,7 +643,9 @@ FARPROC GetSystemDllProc(const wchar_t* dll, const char* name)
     path += dll;
     // Our own reference, never released: callers keep the address for good,
     // so whoever else loaded the DLL must not be able to unload it under us.
-    HMODULE module = LoadLibraryW(path.c_str());
+    // The altered search path takes its own dependencies from the system
+    // folder too, not from the program's folder.
+    HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return module ? GetProcAddress(module, name) : nullptr;
 }
 

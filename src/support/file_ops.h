@@ -33,7 +33,8 @@ bool AppendToFileFlushed(const wchar_t* path, const void* data, uint32_t length)
 // is appended to or emptied, through the handle that was checked: a link or
 // a second name of another file under `path` loses its name (the link only)
 // and the record goes to a new file made under a fresh name and renamed into
-// place. False when nothing could be written.
+// place. False when the record is not in the file, also after a write that
+// failed and was taken back.
 bool AppendToLogFile(const wchar_t* path, const void* data, uint32_t length);
 
 uint32_t ComputeXorChecksum(const void* data, size_t length);
@@ -97,7 +98,8 @@ bool GetWindowsDirWithSlash(std::wstring& dir);
 
 // A function of a DLL in the system folder, loaded from there (never by
 // search path) on first use and kept loaded; null when either is missing.
-// For the heavy network DLLs, which importing would load at every start.
+// For the heavy network DLLs, which importing would load at every start, and
+// for any DLL that is not a known DLL on both XP and 7.
 FARPROC GetSystemDllProc(const wchar_t* dll, const char* name);
 template <typename Function>
 Function GetSystemDllFunction(const wchar_t* dll, const char* name)

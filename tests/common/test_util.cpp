@@ -96,6 +96,37 @@ UnixLink::~UnixLink()
         Sleep(25);
 }
 
+namespace {
+
+// Waits until making a file in `folder` fails (`readOnly`) or works again.
+bool WaitForReadOnly(const std::wstring& folder, bool readOnly, int tries)
+{
+    for (int i = 0; i < tries; ++i, Sleep(25)) {
+        HANDLE probe = CreateFileW((folder + L"cf-probe").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if ((probe != INVALID_HANDLE_VALUE && CloseHandle(probe)) != readOnly)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool SetImmutable(const std::wstring& folder, bool immutable)
+{
+    const std::wstring quoted = L"'" + UnixPath(folder) + L"'";
+    if (!immutable) {
+        RunUnixCommand(L"sh -c \"/bin/chattr -i " + quoted + L"; /bin/umount " + quoted + L"\"");
+        return WaitForReadOnly(folder, false, 400);
+    }
+    // Root in a user namespace of its own (the emulated way) may not set the
+    // flag; a read-only bind mount of the folder over itself stops it there.
+    return (RunUnixCommand(L"chattr +i \"" + UnixPath(folder) + L"\"") && WaitForReadOnly(folder, true, 80)) ||
+           (RunUnixCommand(L"sh -c \"/bin/mount --bind " + quoted + L" " + quoted + L" && /bin/mount -o remount,bind,ro " +
+                           quoted + L"\"") &&
+            WaitForReadOnly(folder, true, 400));
+}
+
 WineAppVersion::WineAppVersion(const std::wstring& exeName, const std::wstring& version)
     : m_key(L"Software\\Wine\\AppDefaults\\" + exeName)
 {
@@ -108,6 +139,20 @@ WineAppVersion::WineAppVersion(const std::wstring& exeName, const std::wstring& 
 }
 
 WineAppVersion::~WineAppVersion() { RegDeleteKeyW(HKEY_CURRENT_USER, m_key.c_str()); }
+
+WineNativeFirst::WineNativeFirst(const std::wstring& exeName, const std::vector<std::wstring>& dllNames)
+    : m_key(L"Software\\Wine\\AppDefaults\\" + exeName + L"\\DllOverrides")
+{
+    static const wchar_t kOrder[] = L"native,builtin";
+    HKEY key = nullptr;
+    m_set = RegCreateKeyW(HKEY_CURRENT_USER, m_key.c_str(), &key) == ERROR_SUCCESS;
+    for (size_t i = 0; m_set && i < dllNames.size(); ++i)
+        m_set = !RegSetValueExW(key, dllNames[i].c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(kOrder),
+                                sizeof(kOrder));
+    RegCloseKey(key);
+}
+
+WineNativeFirst::~WineNativeFirst() { RegDeleteKeyW(HKEY_CURRENT_USER, m_key.c_str()); }
 
 std::vector<std::wstring> FolderNames(const std::wstring& folder)
 {
@@ -327,8 +372,14 @@ bool ReadNumber(const wchar_t* name, uint64_t& number)
 FuzzRun::FuzzRun(const char* parser, uint64_t seed, int inputs) : m_parser(parser), m_seed(seed), m_inputs(inputs)
 {
     uint64_t number = 0;
-    if (ReadNumber(L"CF_FUZZ_SEED", number))
+    wchar_t fresh[8] = L"";
+    if (GetEnvironmentVariableW(L"CF_FUZZ_SEED", fresh, ARRAYSIZE(fresh)) == 5 && lstrcmpW(fresh, L"fresh") == 0) {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        m_seed = (static_cast<uint64_t>(now.QuadPart) ^ (GetCurrentProcessId() << 16)) & 0x7fffffff;
+    } else if (ReadNumber(L"CF_FUZZ_SEED", number)) {
         m_seed = number;
+    }
     if (ReadNumber(L"CF_FUZZ_INPUTS", number) && number > 0 && number <= INT_MAX)
         m_inputs = static_cast<int>(number);
     std::ostringstream line;

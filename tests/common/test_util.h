@@ -80,6 +80,11 @@ private:
     std::wstring m_link;
 };
 
+// Sets or clears Linux's immutable attribute of a folder and waits until
+// it shows: nothing can then be made, renamed or removed in it, by root too
+// (the tests run as root, to whom a read-only mode means nothing).
+bool SetImmutable(const std::wstring& folder, bool immutable);
+
 // Sets Wine's Windows version for one program (by its file name), as
 // winecfg's per-application setting does; removed again on scope exit.
 class WineAppVersion {
@@ -88,6 +93,22 @@ public:
     ~WineAppVersion();
     WineAppVersion(const WineAppVersion&) = delete;
     WineAppVersion& operator=(const WineAppVersion&) = delete;
+    bool Set() const { return m_set; }
+
+private:
+    std::wstring m_key;
+    bool m_set = false;
+};
+
+// Wine's per-program DllOverrides: each DLL name (without ".dll") set to
+// "native,builtin", so that Wine looks for it in the program's folder first
+// as Windows does for any DLL that is not a known one.
+class WineNativeFirst {
+public:
+    WineNativeFirst(const std::wstring& exeName, const std::vector<std::wstring>& dllNames);
+    ~WineNativeFirst();
+    WineNativeFirst(const WineNativeFirst&) = delete;
+    WineNativeFirst& operator=(const WineNativeFirst&) = delete;
     bool Set() const { return m_set; }
 
 private:
@@ -136,7 +157,8 @@ private:
 
 // A fuzz test's seed and number of inputs: its own, or CF_FUZZ_SEED and
 // CF_FUZZ_INPUTS from the environment (decimal or 0x hex), as the soak
-// command sets them. The constructor prints both on stdout.
+// command sets them; CF_FUZZ_SEED=fresh draws a new seed from the clock.
+// The constructor prints both on stdout.
 class FuzzRun {
 public:
     FuzzRun(const char* parser, uint64_t seed, int inputs);

@@ -1,10 +1,13 @@
+#include "log/log_folder.h"
 #include "log/scan_log.h"
 #include "support/file_ops.h"
 
+#include "common/import_hook.h"
 #include "common/test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
 #include <shlobj.h>
 
 namespace {
@@ -109,11 +112,14 @@ TEST(ScanLogBuffer, AppendsBytesFromInsideItself)
     EXPECT_EQ(ScanLogBuffer, model);
 }
 
-TEST(ScanLogBuffer, WideTextInTheThreadCodePage)
+// Code page 936, as the labels, also where the user's formats are English.
+TEST(ScanLogBuffer, WideTextInCodePage936)
 {
-    ASSERT_EQ(GetACP(), 936u);
+    const LCID locale = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT)));
     ResetScanLog();
     AppendScanLogWide(L"\u4fee\u590d");
+    SetThreadLocale(locale);
     EXPECT_EQ(LogHex(), "d0deb8b4");
 
     // A character code page 936 cannot represent becomes its default character.
@@ -143,7 +149,7 @@ TEST(ScanLogFile, PathIsUnderCommonAppData)
     EXPECT_EQ(GetScanLogFolder(L""), L"");
 }
 
-TEST(ScanLogFile, FirstSaveCreatesTheFolderLaterSavesAppend)
+TEST(ScanLogFile, FirstSaveCreatesTheFolderLaterSavesAppendAFailedOneIsTakenBack)
 {
     ScratchDir dir;
     std::wstring appData = dir / L"All Users\\Application Data";
@@ -158,6 +164,11 @@ TEST(ScanLogFile, FirstSaveCreatesTheFolderLaterSavesAppend)
     ResetScanLog();
     AppendScanLogText("run two\r\n");
     EXPECT_TRUE(SaveScanLogIn(appData + L"\\"));
+    EXPECT_EQ(ReadFileBytes(log), "run one\r\nrun two\r\n");
+
+    cftest::DiskFullMidWrite full;
+    ASSERT_TRUE(full.Installed());
+    EXPECT_FALSE(SaveScanLogIn(appData));
     EXPECT_EQ(ReadFileBytes(log), "run one\r\nrun two\r\n");
 }
 
@@ -212,13 +223,61 @@ TEST(ScanLogFile, PlantedLinksAreNeverWrittenThrough)
         // Windows removes the link and writes into a real folder made anew;
         // Wine opens what the link leads to, so it cannot be removed and
         // nothing is written.
-        if (SaveScanLogIn(appData)) {
-            EXPECT_EQ(GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-            EXPECT_EQ(ReadFileBytes(log), "record\r\n");
-        }
+        const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+        EXPECT_EQ(!wine, SaveScanLogIn(appData));
+        EXPECT_EQ(!wine, (GetFileAttributesW(folder.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0);
+        EXPECT_EQ(wine ? "" : "record\r\n", ReadFileBytes(log));
     }
     // The folder the link led to is still there, and still empty.
     EXPECT_TRUE(RemoveDirectoryW(elsewhere.c_str())) << GetLastError();
+}
+
+// A log folder made before the first run, as a standard user could: its
+// access list, and whether it may be written into as it is. Wine keeps no
+// owner (it shows the account, or ANONYMOUS for another Unix user) and turns
+// access lists into mode bits, so the cases are those both show alike.
+struct FolderMadeBefore {
+    const char* name;
+    const wchar_t* access;
+    bool kept;
+};
+class LogFolderMadeBefore : public ::testing::TestWithParam<FolderMadeBefore> {};
+INSTANTIATE_TEST_SUITE_P(
+    Descriptors, LogFolderMadeBefore,
+    ::testing::Values(FolderMadeBefore{"UsersMayRead", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FRFX;;;WD)", true},
+                      FolderMadeBefore{"EveryoneMayWrite", L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;WD)",
+                                       false}),
+    [](const ::testing::TestParamInfo<FolderMadeBefore>& info) { return std::string(info.param.name); });
+
+TEST_P(LogFolderMadeBefore, IsWrittenIntoOnlyWhenOnlyAdministratorsCanChangeIt)
+{
+    ScratchDir dir;
+    const std::wstring folder = dir / L"taveloTools";
+    PSECURITY_DESCRIPTOR access = nullptr;
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(GetParam().access, SDDL_REVISION_1, &access,
+                                                                     nullptr));
+    ASSERT_TRUE(SetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, access));
+    LocalFree(access);
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\planted.txt", "planted"));
+    ResetScanLog();
+    AppendScanLogText("record\r\n");
+    {
+        // Held open by someone else, it cannot be renamed aside.
+        cf::UniqueFile holder(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        EXPECT_EQ(GetParam().kept, SaveScanLogIn(dir.Path()));
+        EXPECT_EQ(GetParam().kept, cftest::FileExists(folder + L"\\Tools.log"));
+        DeleteFileW((folder + L"\\Tools.log").c_str());
+    }
+    EXPECT_TRUE(SaveScanLogIn(dir.Path()));
+    EXPECT_EQ(ReadFileBytes(folder + L"\\Tools.log"), "record\r\n");
+    // One taken over is kept aside, with what was in it.
+    EXPECT_EQ(GetParam().kept, cftest::FileExists(folder + L"\\planted.txt"));
+    EXPECT_EQ(GetParam().kept ? 1u : 2u, cftest::FolderNames(dir.Path()).size());
+    cf::UniqueFile examined(CreateFileW(folder.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    EXPECT_TRUE(IsTrustedFolder(examined.Get()));
 }
 
 // With no application-data folder the path would begin at the root of the

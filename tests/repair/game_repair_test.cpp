@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "log/run_state.h"
 #include "log/scan_log.h"
 #include "repair/game_repair.h"
+#include "repair/game_restore.h"
 #include "repair/muicache.h"
 #include "support/unique.h"
 
@@ -257,6 +259,8 @@ BOOL WINAPI CutFlushFileBuffers(HANDLE file)
     return Cut::Next() == Cut::Pass ? g_flushHook->Original<decltype(&FlushFileBuffers)>()(file) : Cut::Refuse();
 }
 
+// The longest case (15-70 s on a shared machine): a whole run for every file
+// change of a repair, twice over, each flushing its files to the disk.
 TEST_F(GameRepairTest, RunEndedOrStoppedAtAnyStepLeavesEveryFileWholeAndTheNextRunFinishes)
 {
     cftest::ImportHook create("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(CutCreateFileW));
@@ -329,16 +333,105 @@ TEST_F(GameRepairTest, RunEndedOrStoppedAtAnyStepLeavesEveryFileWholeAndTheNextR
             continue;
         }
 
+        // A module whose clean copy already waits for the boot is left to it.
         RestoreGameModules(game.Path());
         for (size_t i = 0; i < 8; ++i) {
-            EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+            EXPECT_BYTES(i == 0 && rsPending ? old[0] : gametest::ExpectedModule(i),
+                         ReadFileBytes(game.File(kModuleNames[i]))) << i;
             EXPECT_BYTES(old[i], ReadFileBytes(game.File(Backup(i)))) << i;
         }
-        EXPECT_EQ(17u, FolderNames(game.Path()).size());  // the launcher, the modules, their backups
+        EXPECT_EQ(17u + rsPending, FolderNames(game.Path()).size());  // the launcher, modules, backups, rs.tmp
         if (HasFailure())
             break;
     }
     EXPECT_GT(total, 40);  // every module was backed up, written and renamed
+}
+
+// Another process tries to swap the game folder, and the one above it, for
+// a new folder each time a run renames a file over another.
+cftest::ImportHook* g_swapHook;
+HANDLE g_swapEvents[2];  // try, done
+int g_swapTries = 0;
+
+BOOL WINAPI SwapThenMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags)
+{
+    SetEvent(g_swapEvents[0]);
+    g_swapTries += WaitForSingleObject(g_swapEvents[1], 10000) == WAIT_OBJECT_0;
+    return g_swapHook->Original<decltype(&MoveFileExW)>()(from, to, flags);
+}
+
+TEST_F(GameRepairTest, NoFolderOfTheChainCanBeSwappedDuringARepairOrARestore)
+{
+    GameFolder game;
+    const std::wstring folder = game.Path().substr(0, game.Path().size() - 1);
+    const std::wstring id = L"cfswap" + std::to_wstring(GetCurrentProcessId());
+    cf::UniqueHandle events[2] = {cf::UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, (id + L"try").c_str())),
+                                  cf::UniqueHandle(CreateEventW(nullptr, FALSE, FALSE, (id + L"done").c_str()))};
+    g_swapEvents[0] = events[0].Get(), g_swapEvents[1] = events[1].Get();
+    cftest::Child swapper;
+    ASSERT_TRUE(swapper.Start(L"\"" + cftest::ToolPath(L"holdfile.exe") + L"\" \"" + folder + L"\" 3000 swap " + id));
+    cftest::ImportHook hook("kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(SwapThenMoveFileExW));
+    g_swapHook = &hook;
+    RestoreGameModules(game.Path());
+    const int repairTries = g_swapTries;
+    RestoreGameBackups(game.Path());
+    EXPECT_EQ(0u, swapper.Wait(30000));  // no folder moved
+    EXPECT_EQ(8, repairTries);           // a clean copy renamed over each module
+    EXPECT_EQ(16, g_swapTries);          // and each backup over the clean copy
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    EXPECT_EQ(1u, FolderNames(folder.substr(0, folder.rfind(L'\\') + 1)).size());
+}
+
+// A module in use by a running game, repaired (R) and restored (U) before
+// the boot; a lower-case step runs while it is not loaded. rsLeft: the
+// last run had to leave it to a pending boot-time move.
+struct BootSequence {
+    const char* steps;
+    bool rsLeft;
+    bool RestoreLast() const { return steps[strlen(steps) - 1] == 'U'; }
+};
+
+class BootSequenceTest : public GameRepairTest, public ::testing::WithParamInterface<BootSequence> {};
+
+INSTANTIATE_TEST_SUITE_P(Runs, BootSequenceTest,
+                         ::testing::Values(BootSequence{"rUR", true}, BootSequence{"RU", true},
+                                           BootSequence{"RR", false}),
+                         [](const ::testing::TestParamInfo<BootSequence>& info) { return info.param.steps; });
+
+TEST_P(BootSequenceTest, NoMoveUndoesAnotherAndTheLastRecordTellsWhatTheBootLeaves)
+{
+    gametest::PendingMoves keep;
+    GameFolder game;
+    const std::string original = gametest::ExpectedModule(1);  // a real DLL, so that it can be loaded
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"rs.dll"), original));
+    std::unique_ptr<gametest::HeldFile> running;
+    for (const char* step = GetParam().steps; *step; ++step) {
+        if (isupper(*step) && !running) {
+            running = std::make_unique<gametest::HeldFile>(game.File(L"rs.dll"), true);
+            ASSERT_TRUE(running->Held());
+        }
+        ResetScanLog();
+        AwaitingRestart = 0;
+        if (toupper(*step) == 'R')
+            RestoreGameModules(game.Path());
+        else
+            RestoreGameBackups(game.Path());
+    }
+    running.reset();
+    EXPECT_EQ(GetParam().rsLeft, AwaitingRestart != 0);
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Path(), GetParam().rsLeft, 0xFF, GetParam().RestoreLast()),
+              ScanLogBuffer);
+    cftest::Child reboot;
+    ASSERT_TRUE(reboot.Start(L"wineboot.exe -r"));
+    reboot.Wait(120000);
+    // Each module holds what the last record's line says of it.
+    for (size_t i = 0; i < 8; ++i) {
+        const bool holdsOld = GetParam().RestoreLast() != (i == 0 && GetParam().rsLeft);
+        EXPECT_BYTES(holdsOld ? (i ? gametest::DamagedModule(i) : original) : gametest::ExpectedModule(i),
+                     ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    }
+    EXPECT_TRUE(ReadFileBytes(game.File(L"rs.dll")) == original || ReadFileBytes(game.File(L"rs.morvex")) == original);
 }
 
 TEST_F(GameRepairTest, BrokenStoreLeavesEveryModuleAlone)
@@ -502,7 +595,7 @@ protected:
     }
     void Locate()
     {
-        const GameRepairHooks hooks = {Confirm, Restore, &calls};
+        const GameRepairHooks hooks = {Confirm, Restore, &calls, nullptr};
         LocateGameFolder(&hooks);
     }
     Calls calls;
@@ -602,6 +695,17 @@ TEST_F(LocateTest, OnlyTheFirstQualifyingFolderIsOfferedAndNoStopsTheSearch)
     Locate();
     EXPECT_EQ(1, calls.asked);
     EXPECT_TRUE(calls.restored.empty());
+
+    // The way back passes over a folder without backups, and asks nothing
+    // when none holds any.
+    const GameFolder& later = expected == first.Lower() ? second : first;
+    ASSERT_TRUE(MoveFileW(later.File(L"rs.dll").c_str(), later.File(L"rs.morvex").c_str()));
+    calls = Calls();
+    EXPECT_EQ(1, LocateAndRestoreBackups(Confirm, &calls).restored);
+    EXPECT_BYTES(gametest::DamagedModule(0), ReadFileBytes(later.File(L"rs.dll")));
+    const GameRestoreResult none = LocateAndRestoreBackups(Confirm, &calls);
+    EXPECT_TRUE(none.gameFound && !none.backupsFound);
+    EXPECT_EQ(1, calls.asked);
 }
 
 TEST_F(LocateTest, NamesThatAreNotDrivePathsAreSkipped)

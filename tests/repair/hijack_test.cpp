@@ -187,7 +187,7 @@ TEST(HijackScan, UnreadableFileIsCollected)
 }
 
 // Wine cannot set a file's creation time, so this runs a second time with
-// the clock moved 30 days ahead (CTest "hijack_aged_scan", under faketime):
+// the clock moved 30 days ahead (CTest "test_system_files@aged", under faketime):
 // files planted now then look a month old.
 TEST(HijackScanAged, OldReadableFileIsLeftButUnreadableOneIsTaken)
 {

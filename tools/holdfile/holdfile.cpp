@@ -3,17 +3,38 @@
 // or with "load" mapped as an image by LoadLibraryExW (a running game's
 // modules: readable and renamable, but not replaceable or deletable).
 // Usage: holdfile PATH [MS] [load] ; creates PATH.held once it holds.
+// Or: holdfile FOLDER MS swap ID ; at each signal of the event ID"try",
+// tries to rename FOLDER and its parent away, each then replaced by a new
+// folder, and signals ID"done". Ends after MS unsignalled; exits with the
+// number of renames that succeeded.
 
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
+int Swap(const std::wstring& folder, DWORD ms, const std::wstring& id)
+{
+    HANDLE again = CreateEventW(nullptr, FALSE, FALSE, (id + L"try").c_str());
+    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, (id + L"done").c_str());
+    int moved = 0;
+    while (WaitForSingleObject(again, ms) == WAIT_OBJECT_0) {
+        for (const std::wstring& target : {folder, folder.substr(0, folder.rfind(L'\\'))}) {
+            if (MoveFileW(target.c_str(), (target + L"~").c_str()) && ++moved)
+                CreateDirectoryW(target.c_str(), nullptr);
+        }
+        SetEvent(done);
+    }
+    return moved;
+}
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2)
         return 2;
     DWORD ms = argc > 2 ? static_cast<DWORD>(wcstoul(argv[2], nullptr, 10)) : INFINITE;
+    if (argc > 4 && wcscmp(argv[3], L"swap") == 0)
+        return Swap(argv[1], ms, argv[4]);
     const bool load = argc > 3 && wcscmp(argv[3], L"load") == 0;
     HANDLE file = INVALID_HANDLE_VALUE;
     HMODULE module = nullptr;
