@@ -9,6 +9,7 @@
 #include "repair/module.h"
 #include "res/resource.h"
 #include "support/unique.h"
+#include "ui/dpi.h"
 #include "ui/font_pool.h"
 
 namespace {
@@ -28,13 +29,20 @@ const wchar_t kShellLibrary[] = L"shell32.dll";
 
 const int kLinkIds[3] = {IDC_HELP_LINK, IDC_HOME_LINK, IDC_FORUM_LINK};
 const COLORREF kBandColour = RGB(222, 239, 255);
+// The header's and footer's measures at 96 DPI; painting scales them.
 const int kBandHeight = 40;
+const int kLineWidth = 1;
+const int kHeaderIconSize = 32;
+const POINT kHeaderIconAt = {10, 5};
+const int kTitleInset = 50;
+const int kLogoFromRight = 100;
+const int kLogoBelowBand = 7;
+const COLORREF kLogoKeyColour = RGB(255, 0, 255);
 const WORD kTitleFontKey = 0x0A00;
 const UINT_PTR kStopTimer = 1;   // answers the consent question while a stop waits
-const UINT_PTR kCloseTimer = 2;  // gives up on the run when the window closes
+const UINT_PTR kCloseTimer = 2;  // gives up on a closed window's run once it hangs
 const UINT kStopTimerMs = 100;
 const UINT kCloseWaitMs = 5000;
-const UINT kRestartPollMs = 200;
 const wchar_t kDialogClass[] = L"#32770";
 
 int EnablePrivilege(const wchar_t* name)
@@ -66,10 +74,25 @@ const wchar_t* LinkAddress(int id)
     }
 }
 
-void DrawLine(HDC dc, int x1, int y1, int x2, int y2)
+// A band's edge: `width` rows of the current pen from row y down.
+void DrawBandLine(HDC dc, int y, int length, int width)
 {
-    MoveToEx(dc, x1, y1, nullptr);
-    LineTo(dc, x2, y2);
+    for (int row = y; row < y + width; ++row) {
+        MoveToEx(dc, 0, row, nullptr);
+        LineTo(dc, length, row);
+    }
+}
+
+// Finishes the run's record and saves it, once per run: the first caller,
+// the worker or a window that gave up on it, takes it; later calls do nothing.
+void SaveRunRecord(RunControl* control, size_t headerLength)
+{
+    if (control && InterlockedCompareExchange(&control->recordTaken, 1, 0) != 0)
+        return;
+    // A worker that was given up on may wake and append meanwhile.
+    ScanLogLock lock;
+    if (!FinishRunRecord(headerLength))
+        ScanLogUnsaved = 1;
 }
 
 }  // namespace
@@ -134,7 +157,11 @@ CMainDlg::~CMainDlg()
         CloseHandle(m_hWorkerThread);
 }
 
-bool CMainDlg::IsStopRequested() { return m_bStopRequested != 0; }
+bool CMainDlg::IsStopRequested()
+{
+    InterlockedIncrement(&m_run.checks);
+    return m_bStopRequested != 0;
+}
 
 bool CMainDlg::IsWorkerRunning() const
 {
@@ -198,10 +225,7 @@ LRESULT CMainDlg::OnInitDialog()
     SetWindowTextW(m_hWnd, kWindowTitle);
     SetDlgItemTextW(m_hWnd, IDC_HOME_LINK, kHomeLinkText);
 
-    // The logo's magenta surround must not show on the footer band.
-    m_footer.m_nMode = SkinDrawTransparent;
-    m_footer.m_hBitmap = static_cast<HBITMAP>(
-        LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    LoadArtwork(instance);
 
     for (int i = 0; i < 3; ++i) {
         HWND link = GetDlgItem(m_hWnd, kLinkIds[i]);
@@ -220,6 +244,36 @@ LRESULT CMainDlg::OnInitDialog()
     return TRUE;
 }
 
+// The header icon and the footer logo at the sizes the screen's DPI asks.
+void CMainDlg::LoadArtwork(HINSTANCE instance)
+{
+    const int iconSize = Scaled(kHeaderIconSize);
+    m_hHeaderIcon = m_hIcon;
+    if (iconSize != GetSystemMetrics(SM_CXICON) || iconSize != GetSystemMetrics(SM_CYICON)) {
+        // Drawn from the icon's own image nearest that size, not a 32-pixel one stretched.
+        HICON sized = static_cast<HICON>(
+            LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, iconSize, iconSize, LR_DEFAULTCOLOR));
+        if (sized)
+            m_hHeaderIcon = sized;
+    }
+
+    // The logo's magenta surround must not show on the footer band.
+    m_footer.m_nMode = SkinDrawTransparent;
+    m_footer.m_hBitmap = static_cast<HBITMAP>(
+        LoadImageW(instance, MAKEINTRESOURCEW(IDB_LOGO), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+    BITMAP logo = {};
+    if (ScreenDpi() == kDesignDpi || !GetObjectW(m_footer.m_hBitmap, sizeof(logo), &logo))
+        return;
+    // Smoothed to the screen's size, laid on the band it is always drawn on.
+    HBITMAP scaled = CreateScaledOnBackground(m_footer.m_hBitmap, kLogoKeyColour, kBandColour,
+                                              Scaled(logo.bmWidth), Scaled(logo.bmHeight));
+    if (!scaled)
+        return;
+    DeleteObject(m_footer.m_hBitmap);
+    m_footer.m_hBitmap = scaled;
+    m_footer.m_nMode = SkinDrawCopy;
+}
+
 void CMainDlg::ResetRunState()
 {
     if (m_hWorkerThread) {
@@ -229,8 +283,13 @@ void CMainDlg::ResetRunState()
     m_bStopRequested = 0;
     m_run.stopped = 0;
     m_run.offeringRestart = 0;
+    m_run.checks = 0;
+    m_run.headerLength = 0;
+    m_run.recordTaken = 0;
     RepairPerformed = 0;
     RepairFailed = 0;
+    ScanLogUnsaved = 0;
+    AwaitingRestart = 0;
 }
 
 void CMainDlg::OnStartStop()
@@ -293,9 +352,10 @@ void CMainDlg::AnswerConsentNo()
         EnumThreadWindows(m_workerId, AnswerNo, 0);
 }
 
-// Esc or the close box: a run is stopped as by the button and given a few
-// seconds to end, then the program ends without it. A restart offer on
-// screen is waited for, so a registered boot-time move is not left unoffered.
+// Esc or the close box: the window goes at once, and a run is stopped as by
+// the button; it finishes its step, saves its record and then ends the
+// program. A restart offer on screen is waited for, so a registered
+// boot-time move is not left unoffered.
 void CMainDlg::OnClose(int code)
 {
     if (!IsWorkerRunning()) {
@@ -305,8 +365,10 @@ void CMainDlg::OnClose(int code)
     if (m_closeCode)
         return;
     m_closeCode = code;
+    ShowWindow(m_hWnd, SW_HIDE);
     if (!m_bStopping)
         RequestStop();
+    m_closeChecks = m_run.checks;
     SetTimer(m_hWnd, kCloseTimer, kCloseWaitMs, nullptr);
 }
 
@@ -315,12 +377,17 @@ void CMainDlg::OnTimer(UINT_PTR id)
     if (id == kStopTimer) {
         AnswerConsentNo();
     } else if (id == kCloseTimer) {
-        if (m_run.offeringRestart) {
-            SetTimer(m_hWnd, kCloseTimer, kRestartPollMs, nullptr);
+        // A run that looked at the stop since the last tick is not hung.
+        const LONG checks = m_run.checks;
+        if (m_run.offeringRestart || checks != m_closeChecks) {
+            m_closeChecks = checks;
             return;
         }
+        // Hung inside one call (a dead network drive): what it did so far is
+        // recorded here, unless it took its record itself, and it is left.
         KillTimer(m_hWnd, kCloseTimer);
         KillTimer(m_hWnd, kStopTimer);
+        SaveRunRecord(&m_run, static_cast<size_t>(m_run.headerLength));
         EndDialog(m_hWnd, m_closeCode);
     }
 }
@@ -337,22 +404,19 @@ void CMainDlg::RunRepair(HWND notify, RunControl* control)
     ICommunication* comm = control ? control->comm : nullptr;
     RestartRequired = 0;
     RepairFailed = 0;
-    ResetScanLog();
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    AppendScanLogHeader(now);
-    const size_t headerLength = ScanLogBuffer.size();
+    AwaitingRestart = 0;
+    const size_t headerLength = BeginRunRecord();
+    if (control) {
+        control->recordTaken = 0;
+        InterlockedExchange(&control->headerLength, static_cast<LONG>(headerLength));
+    }
 
     CKillSysFileFix module;
     module.RepairGame(comm);
     // A stop pressed after the work was done does not make it a stopped run.
     if (control && comm && comm->IsStopRequested())
         control->stopped = 1;
-
-    if (ScanLogBuffer.size() == headerLength)
-        AppendScanLogNothingFound();
-    AppendScanLogSeparator();
-    SaveScanLog();
+    SaveRunRecord(control, headerLength);
 
     if (RestartRequired) {
         if (control)
@@ -393,25 +457,32 @@ LRESULT CMainDlg::OnEraseBackground(HDC dc)
     GetClientRect(m_hWnd, &client);
     const int width = client.right;
     const int height = client.bottom;
+    // The controls grow with the dialog font; the painted parts grow with them.
+    const int band = Scaled(kBandHeight);
+    const int line = Scaled(kLineWidth);
 
     FillSolidRect(dc, client, GetSysColor(COLOR_BTNFACE));
 
-    const RECT footer = {0, height - kBandHeight, width, height};
+    const RECT footer = {0, height - band, width, height};
     FillSolidRect(dc, footer, kBandColour);
-    DrawLine(dc, 0, height - kBandHeight, width, height - kBandHeight);
-    m_footer.Draw(dc, width - 100, height - kBandHeight + 7);
+    DrawBandLine(dc, height - band, width, line);
+    m_footer.Draw(dc, width - Scaled(kLogoFromRight), height - band + Scaled(kLogoBelowBand));
 
-    const RECT header = {0, 0, width, kBandHeight};
+    const RECT header = {0, 0, width, band};
     FillSolidRect(dc, header, kBandColour);
-    DrawLine(dc, 0, kBandHeight, width, kBandHeight);
+    DrawBandLine(dc, band, width, line);
 
     SetBkMode(dc, TRANSPARENT);
     PellunFontPool* pool = PellunFontPool::GetInstance();
     HFONT font = pool ? pool->GetFont(kTitleFontKey) : nullptr;
     HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
-    if (m_hIcon)
-        DrawIcon(dc, 10, 5, m_hIcon);
-    RECT title = {50, 0, width - 50, kBandHeight};
+    if (m_hHeaderIcon) {
+        // At its own size: DrawIcon would use the system's icon size.
+        const int iconSize = Scaled(kHeaderIconSize);
+        DrawIconEx(dc, Scaled(kHeaderIconAt.x), Scaled(kHeaderIconAt.y), m_hHeaderIcon, iconSize, iconSize, 0,
+                   nullptr, DI_NORMAL);
+    }
+    RECT title = {Scaled(kTitleInset), 0, width - Scaled(kTitleInset), band};
     DrawTextW(dc, kWindowTitle, -1, &title, DT_SINGLELINE | DT_VCENTER);
     if (previousFont)
         SelectObject(dc, previousFont);

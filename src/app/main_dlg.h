@@ -32,6 +32,9 @@ struct RunControl {
     ICommunication* comm = nullptr;     // asked whether to stop
     volatile LONG stopped = 0;          // set by the run: it ended early for a stop
     volatile LONG offeringRestart = 0;  // set by the run while the restart box is up
+    volatile LONG checks = 0;           // counts the run's looks at the stop: it moves on
+    volatile LONG headerLength = 0;     // the record's length before the repair's lines
+    volatile LONG recordTaken = 0;      // 1 once the run's record is saved, by either thread
 };
 
 class CMainDlg : public CDialogBase, public ICommunication {
@@ -62,8 +65,10 @@ private:
     void RequestStop();
     void AnswerConsentNo();
     void ResetRunState();
+    void LoadArtwork(HINSTANCE instance);
 
     HICON m_hIcon = nullptr;
+    HICON m_hHeaderIcon = nullptr;  // the big icon at the header's size for this screen
     CSimpleLink m_links[3];
     CSkinBitmap m_footer;
     volatile LONG m_bStopRequested = 0;
@@ -73,4 +78,5 @@ private:
     bool m_bResultAwaited = false;  // a run started and its result not yet shown
     bool m_bStopping = false;       // stop pressed, the run not yet ended
     int m_closeCode = 0;            // non-zero: the window ends when the run does
+    LONG m_closeChecks = 0;         // the run's checks when the close wait began
 };

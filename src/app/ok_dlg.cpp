@@ -11,6 +11,7 @@ const wchar_t kStopped[] = L"用户终止，";
 const wchar_t kCompleted[] = L"扫描完成，";
 const wchar_t kRepaired[] = L"已修复，详情查看扫描日志。";
 const wchar_t kIncomplete[] = L"修复未完成，详情查看扫描日志。";
+const wchar_t kRestartFirst[] = L"有文件还在等待重启后替换，请先重启电脑，再修复。";
 const wchar_t kNothingFound[] = L"未发现异常。";
 const wchar_t kQuestion[] = L"访问Tavelo免费杀毒官方？";
 const wchar_t kContactLabel[] = L"客服QQ:";
@@ -20,11 +21,14 @@ const wchar_t kContactNumber[] = L"400860517";
 
 COKDlg::COKDlg(const volatile LONG* pUserStopped) : m_pUserStopped(pUserStopped) {}
 
-std::wstring COKDlg::BuildResultText(bool userStopped, bool repaired, bool failed)
+std::wstring COKDlg::BuildResultText(bool userStopped, bool repaired, bool failed, bool logUnsaved,
+                                     bool restartFirst)
 {
     std::wstring text = userStopped ? kStopped : kCompleted;
     // A failure is told first: "repaired" alone would hide it.
-    text += failed ? kIncomplete : repaired ? kRepaired : kNothingFound;
+    text += restartFirst ? kRestartFirst : failed ? kIncomplete : repaired ? kRepaired : kNothingFound;
+    if (logUnsaved)
+        text += kLogUnsavedText;
     text += kContactLabel;
     text += kContactNumber;
     text += L' ';
@@ -70,7 +74,9 @@ LRESULT COKDlg::OnInitDialog()
     }
     const bool stopped = m_pUserStopped && *m_pUserStopped != 0;
     SetDlgItemTextW(m_hWnd, IDC_QUESTION, kQuestion);
-    SetDlgItemTextW(m_hWnd, IDC_RESULT_TEXT, BuildResultText(stopped, RepairPerformed != 0, RepairFailed != 0).c_str());
+    SetDlgItemTextW(m_hWnd, IDC_RESULT_TEXT,
+                    BuildResultText(stopped, RepairPerformed != 0, RepairFailed != 0, ScanLogUnsaved != 0,
+                                    AwaitingRestart != 0).c_str());
     return TRUE;
 }
 

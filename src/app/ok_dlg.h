@@ -13,7 +13,8 @@ public:
     explicit COKDlg(const volatile LONG* pUserStopped);
 
     // The text of static 1019: outcome, then the customer-service contact.
-    static std::wstring BuildResultText(bool userStopped, bool repaired, bool failed = false);
+    static std::wstring BuildResultText(bool userStopped, bool repaired, bool failed = false,
+                                        bool logUnsaved = false, bool restartFirst = false);
 
 protected:
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the application icon (app.ico: 16, 32 and 48 pixels, 32-bit) and
-the footer logo (logo.bmp: 86 x 27, 24-bit, magenta where transparent).
+"""Draws the application icon (app.ico: 16 to 48 pixels, 32-bit, with the
+sizes 120 and 144 DPI screens ask for) and the footer logo (logo.bmp:
+86 x 27, 24-bit, magenta where transparent).
 Run once; the outputs are committed beside this script."""
 import math
 import os
@@ -116,5 +117,5 @@ def write_logo(path):
 
 
 if __name__ == '__main__':
-    write_ico(os.path.join(HERE, 'app.ico'), [16, 32, 48])
+    write_ico(os.path.join(HERE, 'app.ico'), [16, 20, 24, 32, 40, 48])
     write_logo(os.path.join(HERE, 'logo.bmp'))

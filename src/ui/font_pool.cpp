@@ -1,5 +1,7 @@
 #include "ui/font_pool.h"
 
+#include "ui/dpi.h"
+
 #include <new>
 #include <unordered_map>
 
@@ -16,6 +18,7 @@ const WORD kKeyItalic = 0x1;
 
 struct PellunFontPool::Impl {
     LOGFONTW base = {};
+    int dpi = kDesignDpi;
     std::unordered_map<WORD, HFONT> fonts;
 };
 
@@ -39,7 +42,9 @@ PellunFontPool::PellunFontPool() : m_impl(new (std::nothrow) Impl())
         return;
     LOGFONTW& base = m_impl->base;
     GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof(base), &base);
-    base.lfHeight = kBaseHeight;
+    // Heights are 96-DPI pixels, grown like the dialogs' own font.
+    m_impl->dpi = ScreenDpi();
+    base.lfHeight = ScaleForDpi(kBaseHeight, m_impl->dpi);
     lstrcpynW(base.lfFaceName, kFaceName, LF_FACESIZE);
     if (HFONT font = CreateFontIndirectW(&base))
         m_impl->fonts.emplace(WORD(0), font);
@@ -65,7 +70,8 @@ HFONT PellunFontPool::GetFont(WORD key)
         description.lfWeight = (key & kKeyBold) ? FW_BOLD : FW_NORMAL;
         description.lfUnderline = (key & kKeyUnderline) ? TRUE : FALSE;
         description.lfItalic = (key & kKeyItalic) ? TRUE : FALSE;
-        description.lfHeight -= static_cast<signed char>(HIBYTE(key));
+        // The whole height is scaled at once, so a key's font is rounded once.
+        description.lfHeight = ScaleForDpi(kBaseHeight - static_cast<signed char>(HIBYTE(key)), m_impl->dpi);
     }
     HFONT font = CreateFontIndirectW(&description);
     if (font)

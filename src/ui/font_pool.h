@@ -5,7 +5,8 @@
 //
 // Key: bits 15-8 a signed size increase in pixels (height = -11 - value),
 // 0x4 bold, 0x2 underline, 0x1 italic; bits 7-3 carry no attribute but
-// still tell keys apart.
+// still tell keys apart. The heights are those of a 96-DPI screen; on
+// another screen every font is scaled by its DPI / 96.
 
 #include <windows.h>
 

@@ -39,7 +39,9 @@ bool CSimpleLink::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result)
             track.dwFlags = TME_LEAVE;
             track.hwndTrack = m_hWnd;
             track.dwHoverTime = 0;
-            m_bHover = _TrackMouseEvent(&track);
+            // user32's own (Windows 2000 and later), which comctl32's wraps:
+            // comctl32 is not imported, only loaded once the DLL search is safe.
+            m_bHover = TrackMouseEvent(&track);
             InvalidateRect(m_hWnd, nullptr, FALSE);
         }
         result = 0;

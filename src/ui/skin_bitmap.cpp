@@ -45,6 +45,41 @@ void FillSolidRect(HDC dc, const RECT& rect, COLORREF colour)
     SetBkColor(dc, previous);
 }
 
+HBITMAP CreateScaledOnBackground(HBITMAP source, COLORREF transparent, COLORREF background, int width, int height)
+{
+    BITMAP info = {};
+    if (!source || width <= 0 || height <= 0 || !GetObjectW(source, sizeof(info), &info))
+        return nullptr;
+    void* bits = nullptr;
+    cf::UniqueGdiObject laid(CreateSection(info.bmWidth, info.bmHeight, 24, &bits));
+    cf::UniqueGdiObject scaled(CreateSection(width, height, 24, &bits));
+    cf::UniqueDc laidDc(CreateCompatibleDC(nullptr));
+    cf::UniqueDc scaledDc(CreateCompatibleDC(nullptr));
+    if (!laid || !scaled || !laidDc || !scaledDc)
+        return nullptr;
+    {
+        ScopedSelect selectLaid(laidDc.Get(), laid.Get());
+        ScopedSelect selectScaled(scaledDc.Get(), scaled.Get());
+        if (!selectLaid.Ok() || !selectScaled.Ok())
+            return nullptr;
+        const RECT all = {0, 0, info.bmWidth, info.bmHeight};
+        FillSolidRect(laidDc.Get(), all, background);
+        CSkinBitmap image;
+        image.m_hBitmap = source;
+        image.m_nMode = SkinDrawTransparent;
+        image.m_crTransparent = transparent;
+        if (!image.Draw(laidDc.Get(), 0, 0))
+            return nullptr;
+        // HALFTONE averages the source pixels; it needs the brush origin reset.
+        SetStretchBltMode(scaledDc.Get(), HALFTONE);
+        SetBrushOrgEx(scaledDc.Get(), 0, 0, nullptr);
+        if (!StretchBlt(scaledDc.Get(), 0, 0, width, height, laidDc.Get(), 0, 0, info.bmWidth, info.bmHeight,
+                        SRCCOPY))
+            return nullptr;
+    }
+    return static_cast<HBITMAP>(scaled.Release());
+}
+
 BOOL CSkinBitmap::Draw(HDC dc, int x, int y)
 {
     if (!m_hBitmap)

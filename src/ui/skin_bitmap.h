@@ -22,6 +22,13 @@ private:
     BOOL DrawAlphaBlend(HDC dc, int x, int y, int width, int height);
 };
 
+// A new width x height bitmap of `source` laid on `background` (its
+// `transparent` pixels show the background), scaled with a smoothing filter:
+// for a bitmap always drawn on one colour, at a size chosen for the screen.
+// A key colour could not survive smoothing, so the result is drawn plainly.
+// Null on failure; the caller owns the result.
+HBITMAP CreateScaledOnBackground(HBITMAP source, COLORREF transparent, COLORREF background, int width, int height);
+
 // One-colour fill through an opaque ExtTextOutW; the background colour of
 // the device context is restored.
 void FillSolidRect(HDC dc, const RECT& rect, COLORREF colour);

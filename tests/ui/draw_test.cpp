@@ -162,6 +162,26 @@ TEST(SkinBitmap, TransparentModeKeepsTheDestinationUnderMagenta)
     EXPECT_EQ(RGB(0, 0, 0), GetTextColor(canvas.Dc()));
 }
 
+// Enlarged onto the one colour it is drawn on: no key colour survives the
+// smoothing, and the edge between two colours gets shades of both.
+TEST(SkinBitmap, ScaledOnBackgroundSmoothsAndLeavesNoKeyColour)
+{
+    Source source(2, 1, 24, false);
+    ASSERT_TRUE(source.bits);
+    source.Set(0, 0, RGB(255, 0, 255));
+    source.Set(1, 0, RGB(0, 0, 160));
+    CSkinBitmap skin;
+    cf::UniqueGdiObject scaled(CreateScaledOnBackground(source.Get(), RGB(255, 0, 255), RGB(222, 239, 255), 6, 3));
+    skin.m_hBitmap = static_cast<HBITMAP>(scaled.Get());
+    Canvas canvas(6, 3);
+    ASSERT_TRUE(skin.Draw(canvas.Dc(), 0, 0));
+    const RECT all = {0, 0, 6, 3};
+    EXPECT_EQ(RGB(222, 239, 255), canvas.At(0, 1));
+    EXPECT_EQ(RGB(0, 0, 160), canvas.At(5, 1));
+    EXPECT_EQ(0, canvas.Count(RGB(255, 0, 255), all));
+    EXPECT_LT(canvas.Count(RGB(222, 239, 255), all) + canvas.Count(RGB(0, 0, 160), all), 18);
+}
+
 TEST(SkinBitmap, TransparentModeWithoutMagentaDrawsLikeACopy)
 {
     Source source(6, 4, 24, false);

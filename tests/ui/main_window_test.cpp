@@ -1,6 +1,7 @@
 // The painted look of the real CFRepair.exe: its windows are read back from
 // the screen (the X server under the test wrapper) and compared pixel by
-// pixel with what the bands, lines, logo, icon and links must produce.
+// pixel with what the bands, lines, logo, icon and links must produce. The
+// measures are those of a 96-DPI screen, scaled by the screen's DPI / 96.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,12 @@
 #include "gui_driver.h"
 #include "pixels.h"
 #include "support/unique.h"
+#include "app/ok_dlg.h"
+#include "ui/dpi.h"
 #include "ui/font_pool.h"
+#include "ui/skin_bitmap.h"
+
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,7 +29,7 @@ const int kBandHeight = 40;
 const int kLogoId = 210, kLogoW = 86, kLogoH = 27;
 const int kIconId = 128;
 const int kHelpLink = 1009, kHomeLink = 1011, kForumLink = 1012, kViewLogLink = 1005;
-const int kStartButton = 1008;
+const int kStartButton = 1008, kStatus = 1017, kResultText = 1019, kQuestion = 1022;
 
 // The client area of a window as the screen shows it.
 class ClientShot : public uitest::Dib {
@@ -71,10 +77,54 @@ std::vector<COLORREF> Render(int width, int height, COLORREF background, Paint p
 
 INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
+int S(int pixels) { return MulDiv(pixels, ScreenDpi(), 96); }
+
+// A hidden in-process copy of dialog template `id` of the exe.
+HWND TemplateDialog(HMODULE image, int id)
+{
+    HRSRC info = FindResourceW(image, MAKEINTRESOURCEW(id), RT_DIALOG);
+    const auto* body = info ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(image, info))) : nullptr;
+    return body ? CreateDialogIndirectParamW(GetModuleHandleW(nullptr), body, nullptr, QuietDialog, 0) : nullptr;
+}
+
+// Each text static of a live dialog holds its text (links in the link font,
+// the others in the template's font); the result static every result text.
+void ExpectTextsFit(HWND dialog, const std::wstring& exe, int templateId, std::initializer_list<int> ids)
+{
+    cf::UniqueModule image(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    HWND copy = TemplateDialog(image.Get(), templateId);
+    HDC dc = GetDC(nullptr);
+    for (int id : ids) {
+        const bool link = id == kHelpLink || id == kHomeLink || id == kForumLink || id == kViewLogLink;
+        HGDIOBJ previous = SelectObject(dc, link ? PellunFontPool::GetInstance()->GetFont(0x0002)
+                                                 : reinterpret_cast<HFONT>(SendMessageW(copy, WM_GETFONT, 0, 0)));
+        std::vector<std::wstring> texts = {cfdrive::ControlText(dialog, id)};
+        for (int variant = 0; id == kResultText && variant < 32; ++variant)
+            texts.push_back(COKDlg::BuildResultText(variant & 1, variant & 2, variant & 4, variant & 8, variant & 16));
+        RECT client = {};
+        GetClientRect(GetDlgItem(dialog, id), &client);
+        for (const std::wstring& text : texts) {
+            RECT need = client;
+            // Only the result static is meant to wrap.
+            const UINT lines = id == kResultText ? DT_WORDBREAK : DT_SINGLELINE;
+            DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_NOPREFIX | lines);
+            EXPECT_TRUE(need.right <= client.right && need.bottom <= client.bottom) << id << cftest::Narrow(text);
+        }
+        SelectObject(dc, previous);
+    }
+    ReleaseDC(nullptr, dc);
+    DestroyWindow(copy);
+}
+
 class MainWindowLook : public testing::Test {
 protected:
     void SetUp() override
     {
+        // A run at another DPI must really be at it, or it would pass as a 96-DPI one.
+        wchar_t asked[8] = L"";
+        if (GetEnvironmentVariableW(L"CF_TEST_DPI", asked, 8)) {
+            ASSERT_EQ(_wtoi(asked), ScreenDpi());
+        }
         m_exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
         ASSERT_TRUE(cftest::FileExists(m_exe));
         ASSERT_TRUE(m_app.Start(L"\"" + m_exe + L"\""));
@@ -107,17 +157,20 @@ TEST_F(MainWindowLook, HeaderAndFooterBandsWithTheirLines)
     ASSERT_TRUE(shot.Ok());
     const int w = shot.Width(), h = shot.Height();
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    const int band = S(kBandHeight), line = S(1);
 
     // Columns clear of the icon, the title, the links and the logo.
-    for (int x : {2, w / 2 + 120, w - 3}) {
+    for (int x : {2, w / 2 + S(120), w - 3}) {
         SCOPED_TRACE(testing::Message() << "x " << x);
         EXPECT_EQ(kBand, shot.At(x, 0));
-        EXPECT_EQ(kBand, shot.At(x, kBandHeight - 1));
-        EXPECT_EQ(RGB(0, 0, 0), shot.At(x, kBandHeight));
-        EXPECT_EQ(face, shot.At(x, kBandHeight + 1));
-        EXPECT_EQ(face, shot.At(x, h - kBandHeight - 1));
-        EXPECT_EQ(RGB(0, 0, 0), shot.At(x, h - kBandHeight));
-        EXPECT_EQ(kBand, shot.At(x, h - kBandHeight + 1));
+        EXPECT_EQ(kBand, shot.At(x, band - 1));
+        for (int y = 0; y < line; ++y) {
+            EXPECT_EQ(RGB(0, 0, 0), shot.At(x, band + y));
+            EXPECT_EQ(RGB(0, 0, 0), shot.At(x, h - band + y));
+        }
+        EXPECT_EQ(face, shot.At(x, band + line));
+        EXPECT_EQ(face, shot.At(x, h - band - 1));
+        EXPECT_EQ(kBand, shot.At(x, h - band + line));
         EXPECT_EQ(kBand, shot.At(x, h - 1));
     }
 }
@@ -153,30 +206,41 @@ TEST_F(MainWindowLook, LogoIsDrawnWithItsMagentaTransparentAndIconIntoTheHeader)
             ++transparent;
         }
     EXPECT_GT(transparent, 0);
-    const int left = w - 100, top = h - kBandHeight + 7;
+    // On a larger screen the logo is smoothed to its scaled size onto the band.
+    const int logoW = S(kLogoW), logoH = S(kLogoH);
+    if (logoW != kLogoW) {
+        CSkinBitmap scaled;
+        scaled.m_hBitmap =
+            CreateScaledOnBackground(static_cast<HBITMAP>(logo.Get()), RGB(255, 0, 255), kBand, logoW, logoH);
+        cf::UniqueGdiObject owned(scaled.m_hBitmap);
+        expected = Render(logoW, logoH, kBand, [&](HDC dc) { scaled.Draw(dc, 0, 0); });
+    }
+    const int left = w - S(100), top = h - S(kBandHeight) + S(7);
     int mismatches = 0;
-    for (int y = 0; y < kLogoH; ++y)
-        for (int x = 0; x < kLogoW; ++x)
-            if (shot.At(left + x, top + y) != expected[y * kLogoW + x])
-                ++mismatches;
+    for (int y = 0; y < logoH; ++y)
+        for (int x = 0; x < logoW; ++x)
+            mismatches += shot.At(left + x, top + y) != expected[y * logoW + x];
     EXPECT_EQ(0, mismatches);
-    EXPECT_EQ(kBand, shot.At(left - 1, top + kLogoH / 2));
-    EXPECT_EQ(kBand, shot.At(left + kLogoW, top + kLogoH / 2));
-    EXPECT_EQ(kBand, shot.At(left + kLogoW / 2, top - 1));
-    EXPECT_EQ(kBand, shot.At(left + kLogoW / 2, top + kLogoH));
+    EXPECT_EQ(kBand, shot.At(left - 1, top + logoH / 2));
+    EXPECT_EQ(kBand, shot.At(left + logoW, top + logoH / 2));
+    EXPECT_EQ(kBand, shot.At(left + logoW / 2, top - 1));
+    EXPECT_EQ(kBand, shot.At(left + logoW / 2, top + logoH));
 
-    const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    // The icon at the header's size from the icon's own images, the band below it.
+    const int size = S(32), iconX = S(10), iconY = S(5);
     HICON icon = static_cast<HICON>(
-        LoadImageW(image.Get(), MAKEINTRESOURCEW(kIconId), IMAGE_ICON, cx, cy, LR_DEFAULTCOLOR));
+        LoadImageW(image.Get(), MAKEINTRESOURCEW(kIconId), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
     ASSERT_NE(nullptr, icon);
-    std::vector<COLORREF> drawn = Render(cx, cy, kBand, [&](HDC dc) { DrawIcon(dc, 0, 0, icon); });
+    std::vector<COLORREF> drawn =
+        Render(size, size, kBand, [&](HDC dc) { DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL); });
     DestroyIcon(icon);
     mismatches = 0;
-    for (int y = 0; y < cy; ++y)
-        for (int x = 0; x < cx; ++x)
-            if (shot.At(10 + x, 5 + y) != drawn[y * cx + x])
-                ++mismatches;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            mismatches += shot.At(iconX + x, iconY + y) != drawn[y * size + x];
     EXPECT_EQ(0, mismatches);
+    const RECT below = {iconX, iconY + size, iconX + size, S(kBandHeight)};
+    EXPECT_EQ(size * (below.bottom - below.top), shot.Count(kBand, below));
 }
 
 TEST_F(MainWindowLook, TitleSitsInTheHeaderRightOfTheIcon)
@@ -184,10 +248,11 @@ TEST_F(MainWindowLook, TitleSitsInTheHeaderRightOfTheIcon)
     ClientShot shot(m_main);
     ASSERT_TRUE(shot.Ok());
     const int w = shot.Width();
-    // Dark text pixels between x 50 and W - 50, vertically centred on the band.
-    int top = kBandHeight, bottom = -1, leftmost = w, count = 0;
-    for (int y = 0; y < kBandHeight; ++y)
-        for (int x = 44; x < w; ++x) {
+    // Dark text pixels between x 50 and W - 50, none over the icon, vertically centred on the band.
+    const int band = S(kBandHeight);
+    int top = band, bottom = -1, leftmost = w, count = 0;
+    for (int y = 0; y < band; ++y)
+        for (int x = 0; x < w; ++x) {
             COLORREF c = shot.At(x, y);
             if (GetRValue(c) < 96 && GetGValue(c) < 96 && GetBValue(c) < 96) {
                 ++count;
@@ -197,14 +262,14 @@ TEST_F(MainWindowLook, TitleSitsInTheHeaderRightOfTheIcon)
             }
         }
     ASSERT_GT(count, 200);
-    EXPECT_GE(leftmost, 50);
-    EXPECT_LE(leftmost, 54);
+    EXPECT_GE(leftmost, S(50));
+    EXPECT_LE(leftmost, S(54));
     // The 21-pixel font: glyphs between 12 and 22 rows, the band's centre inside them.
-    EXPECT_GE(bottom - top + 1, 12);
-    EXPECT_LE(bottom - top + 1, 22);
-    EXPECT_LE(top, kBandHeight / 2);
-    EXPECT_GE(bottom, kBandHeight / 2);
-    EXPECT_LE(std::abs((top + bottom) - kBandHeight), 6);
+    EXPECT_GE(bottom - top + 1, S(12));
+    EXPECT_LE(bottom - top + 1, S(22));
+    EXPECT_LE(top, band / 2);
+    EXPECT_GE(bottom, band / 2);
+    EXPECT_LE(std::abs((top + bottom) - band), S(6));
 }
 
 TEST_F(MainWindowLook, LinksPaintTheirOwnBackgroundsInLinkBlue)
@@ -227,10 +292,13 @@ TEST_F(MainWindowLook, LinksPaintTheirOwnBackgroundsInLinkBlue)
         // Everything in the control is background or text.
         const int area = (r.right - r.left) * (r.bottom - r.top);
         EXPECT_GE(shot.Count(link.background, r), area / 2);
+        // Painted background and all inside its band, the band showing above it.
+        const bool footer = link.id != kHelpLink;
+        EXPECT_GE(r.top, footer ? shot.Height() - S(kBandHeight) + S(1) : S(kBandHeight) + S(1));
+        EXPECT_LE(r.bottom, footer ? shot.Height() : shot.Height() - S(kBandHeight));
+        EXPECT_EQ(link.background, shot.At(r.left, r.top - 1));
     }
-    // The two footer links lie inside the footer band.
-    EXPECT_GT(ControlRect(m_main, kHomeLink).top, shot.Height() - kBandHeight);
-    EXPECT_GT(ControlRect(m_main, kForumLink).top, shot.Height() - kBandHeight);
+    ExpectTextsFit(m_main, m_exe, 129, {kHelpLink, kHomeLink, kForumLink, kStatus});
 }
 
 TEST_F(MainWindowLook, ResultDialogShowsTheViewLogLink)
@@ -246,6 +314,7 @@ TEST_F(MainWindowLook, ResultDialogShowsTheViewLogLink)
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), shot.At(r.right - 1, r.bottom - 1));
     EXPECT_GE(shot.Count(kLinkBlue, r), 20);
     EXPECT_EQ(0, shot.Count(RGB(255, 0, 0), r));
+    ExpectTextsFit(result, m_exe, 202, {kResultText, kQuestion, kViewLogLink});
     cfdrive::AnswerBox(result, IDCANCEL);
     EXPECT_TRUE(cfdrive::WaitForWindowGone(result, 10000));
     EXPECT_TRUE(cfdrive::WaitForControlText(m_main, kStartButton, cfdrive::kStartCaption, 10000));
@@ -269,11 +338,7 @@ TEST(DrawnFonts, DialogsHeaderAndLinksGetAChineseFaceAtTheAskedHeight)
     std::vector<HWND> dialogs;
     std::wstring shown = cfdrive::kMainTitle;  // the painted header
     for (int id : {129, 202}) {
-        HRSRC info = FindResourceW(image.Get(), MAKEINTRESOURCEW(id), RT_DIALOG);
-        ASSERT_NE(nullptr, info) << id;
-        const auto* dialogTemplate = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(image.Get(), info)));
-        dialogs.push_back(
-            CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialogTemplate, nullptr, QuietDialog, 0));
+        dialogs.push_back(TemplateDialog(image.Get(), id));
         ASSERT_NE(nullptr, dialogs.back()) << id;
         fonts.push_back({reinterpret_cast<HFONT>(SendMessageW(dialogs.back(), WM_GETFONT, 0, 0)),
                          MulDiv(9, GetDeviceCaps(dc, LOGPIXELSY), 72)});
@@ -287,8 +352,8 @@ TEST(DrawnFonts, DialogsHeaderAndLinksGetAChineseFaceAtTheAskedHeight)
     }
     PellunFontPool* pool = PellunFontPool::GetInstance();
     ASSERT_NE(nullptr, pool);
-    fonts.push_back({pool->GetFont(0x0A00), 21});  // the header
-    fonts.push_back({pool->GetFont(0x0002), 11});  // the links
+    fonts.push_back({pool->GetFont(0x0A00), S(21)});  // the header
+    fonts.push_back({pool->GetFont(0x0002), S(11)});  // the links
 
     for (size_t i = 0; i < fonts.size(); ++i) {
         ASSERT_NE(nullptr, fonts[i].font) << i;
@@ -305,9 +370,34 @@ TEST(DrawnFonts, DialogsHeaderAndLinksGetAChineseFaceAtTheAskedHeight)
         EXPECT_EQ(GB2312_CHARSET, metrics.tmCharSet);
         EXPECT_EQ(shown.size(), mapped);
         EXPECT_EQ(0, std::count(glyphs.begin(), glyphs.end(), WORD(0xFFFF)));
-        EXPECT_EQ(fonts[i].height, metrics.tmHeight - metrics.tmInternalLeading);
+        EXPECT_NEAR(fonts[i].height, metrics.tmHeight - metrics.tmInternalLeading, ScreenDpi() == 96 ? 0 : 1);
     }
     ReleaseDC(nullptr, dc);
     for (HWND dialog : dialogs)
         DestroyWindow(dialog);
 }
+
+// Every test above once more at a larger screen DPI, in a process of its
+// own (Wine reads LogPixels as a process starts), with the product started
+// from there. The setting is put back afterwards.
+class AtScreenDpi : public testing::TestWithParam<int> {};
+
+TEST_P(AtScreenDpi, EveryLookHolds)
+{
+    const wchar_t key[] = L"Control Panel\\Desktop";
+    DWORD before = 0, size = sizeof(before), dpi = GetParam();
+    const bool had = SHGetValueW(HKEY_CURRENT_USER, key, L"LogPixels", nullptr, &before, &size) == ERROR_SUCCESS;
+    ASSERT_EQ(ERROR_SUCCESS, SHSetValueW(HKEY_CURRENT_USER, key, L"LogPixels", REG_DWORD, &dpi, sizeof(dpi)));
+    SetEnvironmentVariableW(L"CF_TEST_DPI", std::to_wstring(dpi).c_str());
+    cftest::Child run;
+    const std::wstring self = L"\"" + cftest::ExeDir() + L"test_ui_main_window.exe\"";
+    const DWORD code = run.Start(self + L" --gtest_filter=MainWindowLook.*:DrawnFonts.*") ? run.Wait(240000) : 1;
+    SetEnvironmentVariableW(L"CF_TEST_DPI", nullptr);
+    had ? SHSetValueW(HKEY_CURRENT_USER, key, L"LogPixels", REG_DWORD, &before, sizeof(before))
+        : SHDeleteValueW(HKEY_CURRENT_USER, key, L"LogPixels");
+    if (code == STILL_ACTIVE)
+        run.Kill();
+    EXPECT_EQ(0u, code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Screen, AtScreenDpi, testing::Values(120, 144));
