@@ -7,14 +7,18 @@
 #include <string>
 
 #include "app/game_fixture.h"
+#include "app/launch_options.h"
 #include "app/main_dlg.h"
 #include "app/ok_dlg.h"
+#include "app/restore_run.h"
+#include "app/startup_guard.h"
 #include "common/import_hook.h"
 #include "common/test_util.h"
 #include "gui_driver.h"
 #include "log/run_state.h"
 #include "log/scan_log.h"
 #include "repair/game_repair.h"
+#include "res/resource.h"
 #include "support/unique.h"
 
 namespace {
@@ -30,12 +34,55 @@ TEST(ResultText, FourOutcomesThenTheContactLine)
     // Any module not repaired is told before what was.
     EXPECT_EQ(L"扫描完成，修复未完成，详情查看扫描日志。" + kContact, COKDlg::BuildResultText(false, true, true));
     EXPECT_EQ(L"用户终止，修复未完成，详情查看扫描日志。" + kContact, COKDlg::BuildResultText(true, false, true));
+    EXPECT_EQ(L"扫描完成，未发现异常。扫描日志未能写入。" + kContact, COKDlg::BuildResultText(false, false, false, true));
+    EXPECT_EQ(L"扫描完成，有文件还在等待重启后替换，请先重启电脑，再修复。" + kContact,
+              COKDlg::BuildResultText(false, true, true, false, true));
+}
+
+TEST(LaunchOptionsTest, SwitchesInAnyCaseAndEverythingElseIsAUsageError)
+{
+    const struct { const wchar_t* line; LaunchMode mode; bool quiet; const wchar_t* folder; } cases[] = {
+        {L"cf.exe -quiet /REPAIR", LaunchMode::Repair, true, L""},
+        {L"cf.exe /restore \"/folder:D:\\My Games\\\"", LaunchMode::Restore, false, L"D:\\My Games\\"},
+        {L"cf.exe /Restore /quiet -FOLDER:\"D:\\My Games\\CF\"", LaunchMode::Restore, true, L"D:\\My Games\\CF"},
+        {L"cf.exe /repair", LaunchMode::Usage, false, L""},
+        {L"cf.exe /folder:D:\\g /quiet", LaunchMode::Usage, true, L"D:\\g"},
+        {L"cf.exe /repair /restore /quiet", LaunchMode::Usage, true, L""},
+        {L"cf.exe /repair /quiet /quiet /folder:", LaunchMode::Usage, true, L""},
+        {L"cf.exe / restore", LaunchMode::Usage, false, L""},
+    };
+    for (const auto& c : cases) {
+        const LaunchOptions options = ParseLaunchOptions(c.line);
+        EXPECT_EQ(c.mode, options.mode) << cftest::Narrow(c.line);
+        EXPECT_EQ(c.quiet, options.quiet) << cftest::Narrow(c.line);
+        EXPECT_EQ(c.folder, options.folder) << cftest::Narrow(c.line);
+    }
 }
 
 TEST(Privileges, BothAreEnabledForAnAdministrator)
 {
     EXPECT_EQ(1, EnableDebugPrivilege());
     EXPECT_EQ(1, EnableShutdownPrivilege());
+}
+
+// Where the system cannot restrict the DLL search (XP, 7 without its
+// update), every preloaded name must then be the system folder's copy.
+TEST(StartupGuard, PreloadedDllsComeFromTheSystemFolder)
+{
+    PreloadSystemDlls();
+    wchar_t system[MAX_PATH];
+    ASSERT_NE(0u, GetSystemDirectoryW(system, MAX_PATH));
+    size_t loaded = 0;
+    for (size_t i = 0; i < kPreloadedDllCount; ++i) {
+        const std::wstring expected = std::wstring(system) + L"\\" + kPreloadedDlls[i];
+        if (GetFileAttributesW(expected.c_str()) == INVALID_FILE_ATTRIBUTES)
+            continue;  // not on this system
+        wchar_t path[MAX_PATH] = L"";
+        GetModuleFileNameW(GetModuleHandleW(kPreloadedDlls[i]), path, MAX_PATH);
+        EXPECT_EQ(0, lstrcmpiW(expected.c_str(), path)) << cftest::Narrow(kPreloadedDlls[i]);
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 4u);
 }
 
 // HKLM\SOFTWARE\Morvex, put back as it was.
@@ -122,6 +169,7 @@ protected:
     }
     static void RecordPrompt(const wchar_t* prompt)
     {
+        s_shutdownEnabled = ShutdownPrivilegeEnabled();
         MSG message;
         s_completedBeforePrompt = PeekMessageW(&message, s_window, WM_SCAN_COMPLETE, WM_SCAN_COMPLETE, PM_NOREMOVE);
         s_prompts.push_back(prompt);
@@ -155,10 +203,26 @@ protected:
     std::unique_ptr<gametest::FileLengthGuard> m_logGuard;
     std::wstring m_logPath;
     size_t m_logSize = 0;
+    static bool ShutdownPrivilegeEnabled(bool disable = false)
+    {
+        cf::UniqueHandle token;
+        TOKEN_PRIVILEGES wanted = {1, {{{0, 0}, 0}}};
+        PRIVILEGE_SET set = {1, PRIVILEGE_SET_ALL_NECESSARY, {{{0, 0}, 0}}};
+        BOOL enabled = FALSE;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, token.Put()) ||
+            !LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &wanted.Privileges[0].Luid))
+            return false;
+        if (disable)
+            AdjustTokenPrivileges(token.Get(), FALSE, &wanted, 0, nullptr, nullptr);
+        set.Privilege[0].Luid = wanted.Privileges[0].Luid;
+        return PrivilegeCheck(token.Get(), &set, &enabled) && enabled;
+    }
     static HWND s_window;
     static std::vector<std::wstring> s_prompts;
     static bool s_completedBeforePrompt;
+    static bool s_shutdownEnabled;
 };
+bool RunRepairTest::s_shutdownEnabled = false;
 HWND RunRepairTest::s_window = nullptr;
 std::vector<std::wstring> RunRepairTest::s_prompts;
 bool RunRepairTest::s_completedBeforePrompt = false;
@@ -205,6 +269,34 @@ TEST_F(RunRepairTest, DeferredReplacementOffersTheRestartBeforeCompleting)
     const size_t body = record.find("\r\n\r\n");
     ASSERT_NE(std::string::npos, body);
     EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, record.substr(body + 4));
+}
+
+DWORD WINAPI RestoreWorker(void* code)
+{
+    *static_cast<int*>(code) = RunRestore(LaunchOptions());
+    return 0;
+}
+
+// "/restore" has no main window to enable the privilege the restart needs.
+TEST_F(RunRepairTest, RestoreOfAModuleInUseOffersTheRestartWithTheShutdownPrivilege)
+{
+    gametest::PendingMoves keep;
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"cshell.morvex"), gametest::DamagedModule(7)));
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"cshell.dll"), gametest::ExpectedModule(7)));
+    gametest::HeldFile held(game.File(L"cshell.dll"), true);
+    ASSERT_TRUE(held.Held());
+    ASSERT_FALSE(ShutdownPrivilegeEnabled(true));
+    int code = -1;
+    cf::UniqueHandle thread(CreateThread(nullptr, 0, RestoreWorker, &code, 0, nullptr));
+    while (WaitForSingleObject(thread.Get(), 50) == WAIT_TIMEOUT) {
+        if (HWND box = cfdrive::FindTopWindow(cfdrive::kConsentTitle, GetCurrentProcessId()))
+            cfdrive::AnswerBox(box, s_prompts.empty() ? IDYES : IDOK);
+    }
+    EXPECT_EQ(0, code);
+    ASSERT_EQ(1u, s_prompts.size());
+    EXPECT_TRUE(s_shutdownEnabled);
 }
 
 struct StopPressed : ICommunication {
@@ -294,6 +386,58 @@ TEST_F(RunRepairTest, AFolderWhoseModulePathsWouldPassMaxPathIsPassedOverAndTheL
     for (size_t i = 0; i < 8; ++i)
         EXPECT_BYTES(gametest::ExpectedModule(i), cftest::ReadFileBytes(at.File(gametest::kModuleNames[i])));
     untouched();
+}
+
+HWND g_main;
+HANDLE g_release;
+LONG g_probes;
+bool g_hiddenAtOnce;
+
+// The first probe hangs as on a drive that does not answer, and Esc comes.
+HANDLE WINAPI HangingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                 DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    if (wcsstr(name, L"\\hang\\") && ++g_probes == 1) {
+        PostMessageW(g_main, WM_COMMAND, IDCANCEL, 0);
+        Sleep(500);
+        g_hiddenAtOnce = !IsWindowVisible(g_main);
+        WaitForSingleObject(g_release, 60000);
+    }
+    return g_createHook->Original<decltype(&CreateFileW)>()(name, access, share, security, disposition, flags,
+                                                           templateFile);
+}
+
+DWORD WINAPI PressStart(void*)
+{
+    g_main = cfdrive::WaitForWindow(cfdrive::kMainTitle, 30000, GetCurrentProcessId());
+    cfdrive::PressButton(g_main, IDC_START_STOP);
+    return 0;
+}
+
+// The window goes at once and, the run hung past 5 s, saves its record; the
+// run, when it wakes, probes no more and saves no second one.
+TEST_F(RunRepairTest, EscWhileAProbeHangsSavesTheRecordOnce)
+{
+    gametest::GameFolder game(L"hang\\", nullptr);
+    gametest::MuiCacheEntry entry(game.File(L"a.exe"));
+    cf::UniqueHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_release = release.Get();
+    cftest::ImportHook hook("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(HangingCreateFileW));
+    g_createHook = &hook;
+    cf::UniqueModule exe(LoadLibraryExW((cftest::ExeDir() + L"..\\bin\\CFRepair.exe").c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(hook.Installed() && exe);
+    cf::UniqueHandle driver(CreateThread(nullptr, 0, PressStart, nullptr, 0, nullptr));
+    CMainDlg dialog;
+    EXPECT_EQ(IDCANCEL, dialog.DoModal(nullptr, IDD_MAIN, exe.Get()));
+    EXPECT_TRUE(g_hiddenAtOnce && dialog.IsWorkerRunning());
+    const std::string record = NewLogBytes();
+    EXPECT_EQ(std::string(kNothingFound) + kSeparator, record.substr(record.find("\r\n\r\n") + 4)) << record;
+    SetEvent(release.Get());
+    while (dialog.IsWorkerRunning())
+        Sleep(50);
+    EXPECT_EQ(record, NewLogBytes());
+    EXPECT_EQ(1, g_probes);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The real CFRepair.exe, driven through its windows as a user would.
 #include <windows.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@ const char kNothingFound[] = "\xce\xb4\xb7\xa2\xcf\xd6\xd2\xec\xb3\xa3";  // 未
 const std::string kSeparator = "\r\n" + std::string(69, '=') + "\r\n\r\n";
 const std::wstring kContact = L"客服QQ:400860517 ";
 const wchar_t kIdleStatus[] = L"请点击“开始修复”，立即检测缺少的文件，修复系统";
+const wchar_t kRestoreQuestion[] = L"如果要撤销修复，把CrossFire的文件还原为修复前的样子，请点击“是”";
 const int kStartButton = 1008;
 const int kStatus = 1017;
 const UINT kScanComplete = WM_USER + 100;
@@ -95,26 +97,42 @@ protected:
         m_http.reset();
         SetEnvironmentVariableW(L"CF_RECORDER_LOG", nullptr);
     }
-    HWND Launch()
+    static std::wstring BuiltExe() { return cftest::ExeDir() + L"..\\bin\\CFRepair.exe"; }
+    HWND Launch(const std::wstring& exe = BuiltExe())
     {
-        const std::wstring exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
         if (!m_app.Start(L"\"" + exe + L"\""))
             return nullptr;
         return cfdrive::WaitForWindow(cfdrive::kMainTitle, kPatienceMs, m_app.Id());
+    }
+    // A run with nobody at the screen: its exit code, after failing the test
+    // for any window that it showed meanwhile.
+    DWORD RunQuiet(const std::wstring& arguments, const std::wstring& exe = BuiltExe())
+    {
+        HWND shown = nullptr;
+        DWORD code = m_app.Start(L"\"" + exe + L"\" " + arguments) ? STILL_ACTIVE : 0;
+        for (DWORD start = GetTickCount(); !shown && code == STILL_ACTIVE && GetTickCount() - start < kPatienceMs;)
+            code = (shown = cfdrive::FindProcessWindow(m_app.Id())) ? code : m_app.Wait(20);
+        EXPECT_EQ(nullptr, shown) << cftest::Narrow(arguments);
+        if (code == STILL_ACTIVE)
+            m_app.Kill();  // the next run starts clean
+        return code;
     }
     DWORD CloseWithEscape(HWND main)
     {
         cfdrive::PressEscape(main);
         return m_app.Wait(kPatienceMs);
     }
-    // "CFRepair.exe /restore" answered `answer`: the text of the box that
-    // follows (empty when none) and, in `code`, the exit code.
-    std::wstring RunRestore(int answer, DWORD& code)
+    // "CFRepair.exe /restore" answered `answer` if it asks: the text of the
+    // box that follows (empty when none) and, in `code`, the exit code.
+    std::wstring RunRestore(int answer, DWORD& code, const std::wstring& exe = BuiltExe())
     {
         std::wstring text;
-        m_app.Start(L"\"" + cftest::ExeDir() + L"..\\bin\\CFRepair.exe\" /ReStore");
+        m_app.Start(L"\"" + exe + L"\" /ReStore");
         HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, kPatienceMs, m_app.Id());
-        if (box) {
+        const bool asked = box && GetDlgItem(box, IDYES) && cfdrive::WaitForControlText(box, 0xFFFF, kRestoreQuestion, 5000);
+        // "No" answers only the question: a run that ends without asking fails.
+        EXPECT_TRUE(asked || answer != IDNO) << "no question";
+        if (asked) {
             cfdrive::AnswerBox(box, answer);
             cfdrive::WaitForWindowGone(box, 30000);
             box = answer == IDYES ? cfdrive::WaitForWindow(cfdrive::kConsentTitle, kPatienceMs, m_app.Id()) : nullptr;
@@ -241,7 +259,9 @@ TEST_P(MainFlow, NothingFound)
 
 TEST_P(MainFlow, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
 {
-    gametest::GameFolder game(L"CF Game\\");
+    // Wine names a file in Chinese only under a UTF-8 locale glibc has: the
+    // English run (code page 1252), where the record must still be GBK.
+    gametest::GameFolder game(GetACP() == 936 ? L"CF Game\\" : L"CF 穿越火线\\");
     const auto entry = Record(game);
     HWND main = Launch();
     ASSERT_NE(nullptr, main);
@@ -272,6 +292,65 @@ TEST_P(MainFlow, ConfirmedRepairRestoresAndASecondRunKeepsTheBackups)
     EXPECT_EQ(2u, CloseWithEscape(main));
 }
 
+// Windows looks in the program's folder first for any DLL that is not a
+// known one; Wine does so for the names set to native first. Each name is
+// one that the program or a system DLL may load for it on XP or 7. Not
+// version.dll: Wine's own user32 imports it, so Wine takes it from the
+// program's folder before the program starts; Windows' user32 is a known
+// DLL, and what it imports comes from the system folder (the image check
+// keeps version.dll out of the program's own imports).
+TEST_P(MainFlow, NoDllBesideTheExeIsLoaded)
+{
+    static const wchar_t* const kNames[] = {L"psapi",   L"iphlpapi", L"uxtheme", L"dwmapi",  L"cryptbase",
+                                            L"cryptsp", L"ntmarta",  L"msctf",   L"propsys", L"profapi",
+                                            L"apphelp", L"clbcatq"};
+    cftest::ScratchDir folder;
+    const std::wstring exe = folder / L"CFRepair.exe";
+    ASSERT_TRUE(CopyFileW(BuiltExe().c_str(), exe.c_str(), TRUE));
+    for (const wchar_t* name : kNames)
+        ASSERT_TRUE(CopyFileW(cftest::ToolPath(L"plantdll.dll").c_str(), (folder / name + L".dll").c_str(), TRUE));
+    cftest::WineNativeFirst nativeFirst(L"CFRepair.exe", {std::begin(kNames), std::end(kNames)});
+    ASSERT_TRUE(nativeFirst.Set());
+    gametest::GameFolder game;
+    const auto entry = Record(game);
+
+    // A planted DLL may keep the window from coming: the markers tell why.
+    if (HWND main = Launch(exe)) {
+        cfdrive::RunOutcome outcome;
+        EXPECT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDYES, IDNO, IDCANCEL, outcome, kPatienceMs));
+        EXPECT_TRUE(outcome.consentAsked);
+        EXPECT_EQ(2u, CloseWithEscape(main));
+        DWORD code = 1;
+        EXPECT_EQ(L"已将CrossFire的文件还原为修复前的样子。", RunRestore(IDYES, code, exe));
+        EXPECT_EQ(0u, code);
+    } else {
+        ADD_FAILURE() << "no main window";
+    }
+    for (const wchar_t* name : kNames)
+        EXPECT_FALSE(cftest::FileExists(folder / name + L".dll.loaded")) << cftest::Narrow(name);
+}
+
+// Beside such a file the loader may take DLLs from the program's folder: the
+// program refuses to run there and changes nothing.
+TEST_F(AppTest, AManifestOrLocalFileBesideTheExeStopsTheStart)
+{
+    for (const wchar_t* suffix : {L".manifest", L".local"}) {
+        cftest::ScratchDir folder;
+        const std::wstring exe = folder / L"CFRepair.exe";
+        ASSERT_TRUE(CopyFileW(BuiltExe().c_str(), exe.c_str(), TRUE));
+        ASSERT_TRUE(cftest::WriteFileBytes(exe + suffix, ""));
+        m_app.Start(L"\"" + exe + L"\" /restore");
+        HWND box = cfdrive::WaitForWindow(cfdrive::kConsentTitle, kPatienceMs, m_app.Id());
+        ASSERT_NE(nullptr, box);
+        Sleep(100);
+        EXPECT_NE(std::wstring::npos, cfdrive::ControlText(box, 0xFFFF).find(L"单独放进一个新建的文件夹"));
+        cfdrive::AnswerBox(box, IDOK);
+        EXPECT_EQ(1u, m_app.Wait(kPatienceMs));
+        EXPECT_EQ(1u, RunQuiet(L"/repair /quiet", exe));  // and with no box
+        EXPECT_EQ("", NewLogBytes());
+    }
+}
+
 TEST_F(AppTest, RestoreUndoesARepairAndUsesUpTheBackups)
 {
     gametest::GameFolder game(L"CF Game\\");
@@ -298,18 +377,21 @@ TEST_F(AppTest, RestoreUndoesARepairAndUsesUpTheBackups)
               Body(NewLogBytes().substr(before)));
     before = NewLogBytes().size();
     EXPECT_EQ(L"未发现可以还原的文件。", RunRestore(IDYES, code));
-    EXPECT_EQ(0u, code);
+    EXPECT_EQ(3u, code);
     EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes().substr(before)));
-    // A backup that is a folder or a link to a file elsewhere is no backup.
+    // No backup goes back when it is a folder or a link, or over a changed module.
     const std::wstring victim = m_scratch / L"victim.dll";
     ASSERT_TRUE(cftest::WriteFileBytes(victim, "not the game's"));
     ASSERT_TRUE(CreateDirectoryW(game.File(L"rs.morvex").c_str(), nullptr));
     ASSERT_TRUE(CreateHardLinkW(game.File(L"cshell.morvex").c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(cftest::WriteFileBytes(game.File(L"fmodex.morvex"), "the first backup"));
     before = NewLogBytes().size();
-    EXPECT_EQ(L"还原未完成，详情查看扫描日志。", RunRestore(IDYES, code));
+    EXPECT_EQ(L"有文件未还原，详情查看扫描日志。", RunRestore(IDYES, code));
     EXPECT_EQ(1u, code);
-    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower(), 0x81, 0x81, true) + kSeparator,
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower(), 0x83, 0x83, true) + kSeparator,
               Body(NewLogBytes().substr(before)));
+    EXPECT_BYTES(gametest::DamagedModule(1), ReadFileBytes(game.File(L"fmodex.dll")));
+    EXPECT_EQ("the first backup", ReadFileBytes(game.File(L"fmodex.morvex")));
     EXPECT_BYTES(gametest::DamagedModule(7), ReadFileBytes(game.File(L"cshell.dll")));
     EXPECT_EQ("not the game's", ReadFileBytes(victim));
     EXPECT_EQ(L"", RunRestore(IDNO, code));
@@ -343,9 +425,18 @@ TEST_P(MainFlow, ModulesInUseAreFinishedByTheNextBoot)
     HWND restart = cfdrive::WaitForWindow(cfdrive::kRestartTitle, kPatienceMs, m_app.Id());
     ASSERT_NE(nullptr, restart);
     // A stop once the work is done leaves the offer to the user, and the
-    // run is not reported as stopped.
-    cfdrive::PressButton(main, kStartButton);
-    Sleep(500);
+    // run is not reported as stopped. The press is sent, so it has been
+    // handled when the send returns; a state posted to the offer after it
+    // shows that the offer's thread has handled what the press posted there.
+    DWORD_PTR done = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(main, kStartButton), BM_CLICK, 0, 0, SMTO_NORMAL, 30000, &done));
+    HWND no = GetDlgItem(restart, IDNO);
+    PostMessageW(no, BM_SETSTATE, TRUE, 0);
+    for (DWORD start = GetTickCount(); IsWindow(no) && GetTickCount() - start < 30000; Sleep(20)) {
+        if (SendMessageW(no, BM_GETSTATE, 0, 0) & BST_PUSHED)
+            break;
+    }
+    PostMessageW(no, BM_SETSTATE, FALSE, 0);
     EXPECT_TRUE(IsWindowVisible(restart));
     EXPECT_EQ(0, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
     cfdrive::AnswerBox(restart, IDNO);
@@ -383,6 +474,65 @@ TEST_P(MainFlow, ModulesInUseAreFinishedByTheNextBoot)
     EXPECT_EQ("not the game's", ReadFileBytes(game.File(L"LTMsg.dll")));
     EXPECT_FALSE(cftest::FileExists(game.File(L"cshell.tmp")));
     EXPECT_FALSE(gametest::PendingMoves::Contains(game.File(L"rs.tmp"), game.File(L"rs.dll")));
+}
+
+TEST_P(MainFlow, QuietRunsFindTheGameInAnotherUsersHiveAndShowNothing)
+{
+    // A task run as SYSTEM has no game in its own record; a user's hive has.
+    gametest::GameFolder game(L"CF Game\\");
+    const std::wstring hive = GetParam().nt6 ? L"S-1-5-21-7-7-7-1001_Classes" : L"S-1-5-21-7-7-7-1001";
+    const std::shared_ptr<void> dropHive(nullptr, [&](void*) { SHDeleteKeyW(HKEY_USERS, hive.c_str()); });
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"), HKEY_USERS,
+                                  (hive + L"\\" + (GetParam().nt6 ? gametest::kMuiCacheNt6 : gametest::kMuiCacheNt5)).c_str(),
+                                  m_wow64 ? KEY_WOW64_64KEY : 0);
+    EXPECT_EQ(0u, RunQuiet(L"/REPAIR -quiet"));
+    for (size_t i = 0; i < 8; ++i) {
+        EXPECT_BYTES(gametest::ExpectedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(std::wstring(kModuleStems[i]) + L".morvex")));
+    }
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower()) + kSeparator, Body(NewLogBytes()));
+    const size_t before = NewLogBytes().size();
+    EXPECT_EQ(0u, RunQuiet(L"-Restore /QUIET"));
+    for (size_t i = 0; i < 8; ++i)
+        EXPECT_BYTES(gametest::DamagedModule(i), ReadFileBytes(game.File(kModuleNames[i]))) << i;
+    EXPECT_EQ(gametest::ExpectedRepairLines(game.Lower(), 0, 0xFF, true) + kSeparator,
+              Body(NewLogBytes().substr(before)));
+    EXPECT_EQ(3u, RunQuiet(L"/restore /quiet"));
+}
+
+TEST_F(AppTest, QuietRepairOfANamedOrTheSearchedFolderAndItsExitCodes)
+{
+    gametest::PendingMoves keep;
+    gametest::GameFolder searched, named(L"Named Game\\", L"launchcrossfire.exe");
+    gametest::MuiCacheEntry entry(searched.File(L"crossfire.exe"));
+    const std::wstring folder = L"\"/folder:" + named.Path().substr(0, named.Path().size() - 1) + L"\"";
+    EXPECT_TRUE(cftest::SetImmutable(named.Path(), true));
+    EXPECT_EQ(1u, RunQuiet(L"/repair /quiet " + folder));
+    ASSERT_TRUE(cftest::SetImmutable(named.Path(), false));
+    EXPECT_EQ(gametest::ExpectedRepairLines(named.Lower(), 0xFF) + kSeparator, Body(NewLogBytes()));
+    EXPECT_EQ(9u, cftest::FolderNames(named.Path()).size());  // the launcher and the modules, no more
+    size_t before = NewLogBytes().size();
+    EXPECT_EQ(0u, RunQuiet(L"/repair /quiet " + folder));
+    EXPECT_BYTES(gametest::ExpectedModule(7), ReadFileBytes(named.File(L"cshell.dll")));
+    EXPECT_BYTES(gametest::DamagedModule(7), ReadFileBytes(searched.File(L"cshell.dll")));
+    EXPECT_EQ(gametest::ExpectedRepairLines(named.Lower()) + kSeparator, Body(NewLogBytes().substr(before)));
+    // A folder without a launcher, or no drive-absolute path: nothing done.
+    EXPECT_EQ(2u, RunQuiet(L"/repair /quiet \"/folder:" + m_scratch.Path() + L"\""));
+    EXPECT_EQ(2u, RunQuiet(L"/restore /quiet /folder:Named"));
+    // A module the game has loaded is replaced at the boot; nothing restarts.
+    ASSERT_TRUE(cftest::WriteFileBytes(searched.File(L"rs.dll"), gametest::ExpectedModule(1)));
+    gametest::HeldFile rs(searched.File(L"rs.dll"), true);
+    ASSERT_TRUE(rs.Held());
+    EXPECT_EQ(3010u, RunQuiet(L"/repair /quiet"));
+    EXPECT_TRUE(gametest::PendingMoves::Contains(searched.File(L"rs.tmp"), searched.File(L"rs.dll")));
+    EXPECT_EQ(87u, RunQuiet(L"/quiet"));
+    EXPECT_EQ(87u, RunQuiet(L"-repair /quiet /reboot"));
+    // Without /quiet a wrong line shows the usage.
+    m_app.Start(L"\"" + BuiltExe() + L"\" /repair");
+    HWND usage = cfdrive::WaitForWindow(L"CFRepair 命令行用法", kPatienceMs, m_app.Id());
+    ASSERT_NE(nullptr, usage);
+    cfdrive::AnswerBox(usage, IDOK);
+    EXPECT_EQ(87u, m_app.Wait(kPatienceMs));
 }
 
 TEST_F(AppTest, AnsweringNoWithAnotherProgramInFrontChangesNothing)
@@ -444,13 +594,14 @@ TEST_P(MainFlow, StopDuringARunGivesOneResult)
     EXPECT_EQ(1, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
     EXPECT_EQ(L"用户终止，未发现异常。" + kContact, cfdrive::ControlText(result, 1019));
     EXPECT_EQ(L"停止修复", cfdrive::ControlText(main, kStartButton));  // the state while the result shows
-    // A stray second completion opens no second result.
-    PostMessageW(main, kScanComplete, 0, 0);
-    Sleep(500);
+    // A stray second completion opens no second result: sent, it has been
+    // handled when the send returns (a result it opened would hold it).
+    DWORD_PTR done = 0;
+    EXPECT_TRUE(SendMessageTimeoutW(main, kScanComplete, 0, 0, SMTO_NORMAL, 30000, &done));
     EXPECT_EQ(1, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
     cfdrive::AnswerBox(result, IDCANCEL);
+    // The caption comes back once the result's own loop has ended.
     ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
-    Sleep(500);
     EXPECT_EQ(0, cfdrive::CountTopWindows(cfdrive::kResultTitle, m_app.Id()));
     // The stopped run saved its record; the modules were never touched.
     EXPECT_EQ(std::string(kNothingFound) + kSeparator, Body(NewLogBytes()));
@@ -498,6 +649,28 @@ TEST_F(AppTest, LinksAndTheResultButtonsOpenTheirAddresses)
     EXPECT_EQ("http://www.tavelo.com/?fr=cfrepair\r\n", Recorded().substr(before));
     ASSERT_TRUE(cfdrive::WaitForControlText(main, kStartButton, L"开始修复", 30000));
     EXPECT_EQ(2u, CloseWithEscape(main));
+}
+
+// A file where the log folder goes: the run and /restore say that the
+// record could not be written.
+TEST_F(AppTest, ARecordThatCannotBeWrittenIsToldSo)
+{
+    const std::wstring folder = m_logPath.substr(0, m_logPath.rfind(L'\\')), aside = m_scratch / L"taveloTools";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(MoveFileW(folder.c_str(), aside.c_str()));
+    const std::shared_ptr<void> putBack(nullptr, [&](void*) {
+        DeleteFileW(folder.c_str()), MoveFileW(aside.c_str(), folder.c_str());
+    });
+    ASSERT_TRUE(cftest::WriteFileBytes(folder, "no folder"));
+    gametest::GameFolder game;
+    gametest::MuiCacheEntry entry(game.File(L"crossfire.exe"));
+    ASSERT_NE(nullptr, Launch());
+    cfdrive::RunOutcome outcome;
+    ASSERT_TRUE(cfdrive::RunOneRepair(m_app.Id(), IDNO, IDNO, IDCANCEL, outcome));
+    EXPECT_EQ(L"扫描完成，未发现异常。扫描日志未能写入。" + kContact, outcome.resultText);
+    EXPECT_EQ(2u, CloseWithEscape(cfdrive::FindTopWindow(cfdrive::kMainTitle, m_app.Id())));
+    DWORD code = 0;
+    EXPECT_EQ(L"未发现可以还原的文件。扫描日志未能写入。", RunRestore(IDYES, code));
 }
 
 TEST_F(AppTest, EscapeAndTheCloseBoxEndWithCodeTwo)

@@ -1,5 +1,6 @@
 #include "app/game_fixture.h"
 
+#include <gtest/gtest.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
@@ -94,12 +95,16 @@ MuiCacheEntry::MuiCacheEntry(const std::wstring& valueName, HKEY root, const wch
     }
     m_subKey = subKey;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(m_root, m_subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | m_view, nullptr, &key, nullptr) ==
-        ERROR_SUCCESS) {
+    LONG status =
+        RegCreateKeyExW(m_root, m_subKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE | m_view, nullptr, &key, nullptr);
+    if (status == ERROR_SUCCESS) {
         const wchar_t data[] = L"CrossFire";
-        RegSetValueExW(key, m_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof(data));
+        status = RegSetValueExW(key, m_name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof(data));
         RegCloseKey(key);
     }
+    // Without the record the program finds no game, or another one.
+    if (status != ERROR_SUCCESS)
+        ADD_FAILURE() << "MUICache value not written (error " << status << ")";
 }
 
 MuiCacheEntry::~MuiCacheEntry()
@@ -293,7 +298,7 @@ std::string ExpectedRepairLines(const std::wstring& folder, unsigned failed, uns
             continue;
         const std::wstring path = folder + kModuleNames[i];
         char ansi[4 * MAX_PATH] = "";
-        WideCharToMultiByte(CP_THREAD_ACP, 0, path.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
+        WideCharToMultiByte(936, 0, path.c_str(), -1, ansi, sizeof(ansi), nullptr, nullptr);
         lines += restore ? "\xbb\xb9\xd4\xad" : "\xd0\xde\xb8\xb4";  // 还原, 修复
         lines += "CrossFile" "\xce\xc4\xbc\xfe";
         lines += (failed & (1u << i)) ? "\xca\xa7\xb0\xdc\t" : "\t";  // 失败

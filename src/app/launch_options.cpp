@@ -1,0 +1,108 @@
+#include "app/launch_options.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace {
+
+const wchar_t kRepairSwitch[] = L"repair";
+const wchar_t kRestoreSwitch[] = L"restore";
+const wchar_t kQuietSwitch[] = L"quiet";
+const wchar_t kFolderSwitch[] = L"folder:";
+const wchar_t kUsageCaption[] = L"CFRepair 命令行用法";
+const wchar_t kUsageText[] =
+    L"命令行参数有误。可用的写法：\r\n\r\n"
+    L"CFRepair.exe\r\n    打开主窗口\r\n"
+    L"CFRepair.exe /restore\r\n    询问后撤销修复\r\n"
+    L"CFRepair.exe /repair /quiet\r\n    静默修复：不显示窗口，不询问，不重启\r\n"
+    L"CFRepair.exe /restore /quiet\r\n    静默撤销修复\r\n"
+    L"/folder:\"D:\\游戏\\穿越火线\"\r\n    指定游戏文件夹，不再查找（与 /repair 或 /restore 同用）\r\n\r\n"
+    L"带 /quiet 时的退出代码：0 已完成；3010 已完成或已登记，需重启；1 有文件失败；"
+    L"2 未找到游戏文件夹；3 无需处理；87 参数错误。";
+
+// The switch's name after its "/" or "-"; null for an argument that is no switch.
+const wchar_t* SwitchName(const wchar_t* argument)
+{
+    return (argument[0] == L'/' || argument[0] == L'-') && argument[1] ? argument + 1 : nullptr;
+}
+
+bool IsSwitch(const wchar_t* name, const wchar_t* expected) { return name && lstrcmpiW(name, expected) == 0; }
+
+bool StartsWithSwitch(const wchar_t* name, const wchar_t* stem, int length)
+{
+    return name && static_cast<int>(wcslen(name)) >= length &&
+           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, length, stem, length) == CSTR_EQUAL;
+}
+
+// A path given in quotes that ends in a backslash reaches us ending in a
+// quote ("\"" is an escaped quote to the argument splitter); a path holds no
+// quote, so it was the backslash.
+std::wstring FolderValue(const wchar_t* value)
+{
+    std::wstring folder = value;
+    if (!folder.empty() && folder.back() == L'"')
+        folder.back() = L'\\';
+    return folder;
+}
+
+}  // namespace
+
+LaunchOptions ParseLaunchOptions(const wchar_t* commandLine)
+{
+    LaunchOptions options;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
+    if (!arguments) {
+        options.mode = LaunchMode::Usage;
+        return options;
+    }
+    // Read first, so that no box shows for a wrong line that asked for none.
+    for (int i = 1; i < count; ++i)
+        options.quiet = options.quiet || IsSwitch(SwitchName(arguments[i]), kQuietSwitch);
+
+    bool wrong = false, quietSeen = false, folderSeen = false;
+    LaunchMode mode = LaunchMode::Window;
+    for (int i = 1; i < count && !wrong; ++i) {
+        const wchar_t* name = SwitchName(arguments[i]);
+        const int folderLength = ARRAYSIZE(kFolderSwitch) - 1;
+        if (IsSwitch(name, kRepairSwitch) || IsSwitch(name, kRestoreSwitch)) {
+            wrong = mode != LaunchMode::Window;
+            mode = IsSwitch(name, kRepairSwitch) ? LaunchMode::Repair : LaunchMode::Restore;
+        } else if (IsSwitch(name, kQuietSwitch)) {
+            wrong = quietSeen;
+            quietSeen = true;
+        } else if (StartsWithSwitch(name, kFolderSwitch, folderLength)) {
+            options.folder = FolderValue(name + folderLength);
+            wrong = folderSeen || options.folder.empty();
+            folderSeen = true;
+        } else {
+            wrong = true;
+        }
+    }
+    LocalFree(arguments);
+
+    if (count > 1 && mode == LaunchMode::Window)
+        wrong = true;  // /quiet or /folder: alone
+    if (mode == LaunchMode::Repair && !options.quiet)
+        wrong = true;  // a repair with questions is the window's
+    options.mode = wrong ? LaunchMode::Usage : mode;
+    return options;
+}
+
+int ReportUsageError(const LaunchOptions& options)
+{
+    if (!options.quiet)
+        MessageBoxW(nullptr, kUsageText, kUsageCaption, MB_OK | MB_ICONWARNING);
+    return ExitUsage;
+}
+
+int QuietExitCode(bool folderFound, bool failed, bool restartNeeded, bool changed)
+{
+    if (!folderFound)
+        return ExitNoGameFolder;
+    if (failed)
+        return ExitSomeFailed;
+    if (restartNeeded)
+        return ExitRestartNeeded;
+    return changed ? ExitAllDone : ExitNothingToDo;
+}
