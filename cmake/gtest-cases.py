@@ -4,14 +4,16 @@
 Usage: gtest-cases.py BUILD_DIR JUNIT OUT_DIR
 
 BUILD_DIR/gtest-xml/ holds the XML report of each test program, run once
-with all its cases (CF_TEST_BATCH); JUNIT is CTest's own report of that run
-(ctest --output-junit). OUT_DIR gets a CTestTestfile.cmake with one entry
-per case that gives that case's result again: passed, failed (its failure
-messages printed) or skipped. An entry of the run that is not a test
-program (a fixture) keeps its own result. A program that left no report,
-or whose run failed while every case in its report passed (a crash at the
-end, a time-out), gives a failing entry of its own, so nothing it left
-undone counts as passed.
+with all its cases; JUNIT is CTest's own report of that run (ctest
+--output-junit); BUILD_DIR/gtest-runs.txt names, one a line, the CTest
+entries that are test programs (CMake writes it). OUT_DIR gets a
+CTestTestfile.cmake with one entry per case that gives that case's result
+again: passed, failed (its failure messages printed) or skipped, and
+times.txt, each case's seconds and name. Any other entry of the run (a
+fixture) keeps its own result. A test program that left no report, whose
+filter chose no case, or whose run failed while every case in its report
+passed (a crash at the end, a time-out), gives a failing entry of its own,
+so nothing it left undone counts as passed.
 """
 import os
 import sys
@@ -27,22 +29,27 @@ def cmake_quote(text):
 def main():
     build, junit, out = (os.path.abspath(a) for a in sys.argv[1:4])
     os.makedirs(out, exist_ok=True)
+    with open(os.path.join(build, "gtest-runs.txt"), encoding="utf-8") as f:
+        programs = set(line.strip() for line in f if line.strip())
     entries = []  # (name, text, exit code)
+    times = []  # (seconds, name)
 
     run = {}
     for case in ET.parse(junit).getroot().iter("testcase"):
         text = "".join(case.itertext())
         run[case.get("name")] = (case.get("status"), text)
+    for program in sorted(programs - set(run)):
+        entries.append((program + ".NotRun", "%s is a test program that CTest did not run" % program, 1))
 
     reports = os.path.join(build, "gtest-xml")
     for program, (status, text) in sorted(run.items()):
         report = os.path.join(reports, program + ".xml")
+        if program not in programs:
+            entries.append((program, text, 0 if status == "run" else 1))
+            continue
         if not os.path.isfile(report):
-            if status == "run":
-                entries.append((program, text, 0))
-            else:
-                entries.append((program + ".NoReport",
-                                "%s left no test report (%s):\n%s" % (program, status, text[-4000:]), 1))
+            entries.append((program + ".NoReport",
+                            "%s left no test report (%s):\n%s" % (program, status, text[-4000:]), 1))
             continue
         cases = 0
         failed = 0
@@ -58,11 +65,18 @@ def main():
                 entries.append((name, "skipped", SKIPPED))
             else:
                 entries.append((name, "passed", 0))
+            times.append((float(case.get("time") or 0), name))
             cases += 1
-        if status != "run" and failed == 0:
+        if cases == 0:
+            entries.append((program + ".NoCase", "%s ran no case: its filter chose none (%s):\n%s"
+                            % (program, status, text[-4000:]), 1))
+        elif status != "run" and failed == 0:
             entries.append((program + ".Run", "%s ended badly (%s) after %d cases:\n%s"
                             % (program, status, cases, text[-4000:]), 1))
 
+    with open(os.path.join(out, "times.txt"), "w", encoding="utf-8") as f:
+        for seconds, name in sorted(times, reverse=True):
+            f.write("%.3f %s\n" % (seconds, name))
     with open(os.path.join(out, "CTestTestfile.cmake"), "w", encoding="utf-8") as testfile:
         for index, (name, text, code) in enumerate(entries):
             message = os.path.join(out, "%d.txt" % index)

@@ -27,7 +27,8 @@ fi
 # pass them on once the program itself has ended.
 out=$(mktemp "$CF_BUILD/wine-run.XXXXXX.out")
 err=${out%.out}.err
-env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "$prog" "$@" </dev/null >"$out" 2>"$err"
+# CF_WINE_LOCALE: another locale for one run (the product must not rely on it).
+env LC_ALL="${CF_WINE_LOCALE:-zh_CN.UTF-8}" "$CF_WINE" "$prog" "$@" </dev/null >"$out" 2>"$err"
 rc=$?
 cat "$out"
 cat "$err" >&2

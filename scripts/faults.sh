@@ -5,13 +5,19 @@
 # at many points (TerminateProcess), on a full disk, in a read-only folder
 # and with a broken module store. After every run it checks what stands, and
 # at the end it prints the figures per kind of fault. It exits non-zero when
-# a figure of the current build is not zero.
-#   scripts/faults.sh [--arch i686|x86_64] [--stops N] [--points N] [--rev REV]...
+# a figure of the current build is not zero, or a kind could not run.
+#   scripts/faults.sh [--arch i686|x86_64] [--stops N] [--points N] [--runs N]
+#                     [--skip KINDS] [--rev REV]...
 #     --arch A     the build to drive (default i686; x86_64 where 32-bit
 #                  programs cannot run)
 #     --stops N    stops at random moments, by button, Esc and close box in
 #                  turn (default 54)
 #     --points N   TerminateProcess points spread over the run (default 17)
+#     --runs N     at most N runs of each other kind (a quick look)
+#     --skip KINDS leave out these kinds, comma-separated: full-disk,
+#                  backup-room, log-disk, read-only (they need mounts of
+#                  our own; where none can be made, a kind not skipped is a
+#                  failed figure)
 #     --rev REV    also measure the exe built from commit REV (for example
 #                  the one before a mend), with the same modules and checks
 # Work tree: build/faults-<arch> (large modules, a build of the product with
@@ -24,14 +30,16 @@ set -Eeuo pipefail
 trap '[ "$BASHPID" != $$ ] || echo "faults.sh: ended by a failed command at line $LINENO: $BASH_COMMAND" >&2' ERR
 top=$(cd "$(dirname "$0")/.." && pwd)
 args=("$@")
-arch=i686 points=17 stops=54 revs=()
+arch=i686 points=17 stops=54 most=1000 skips=, revs=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --arch) arch=$2; shift 2 ;;
         --points) points=$2; shift 2 ;;
         --stops) stops=$2; shift 2 ;;
+        --runs) most=$2; shift 2 ;;
+        --skip) skips=",$2,"; shift 2 ;;
         --rev) revs+=("$2"); shift 2 ;;
-        -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
         *) echo "faults.sh: unknown argument $1" >&2; exit 2 ;;
     esac
 done
@@ -53,7 +61,7 @@ if [ -z "${CF_FAULTS_NS:-}" ]; then
         exec env CF_FAULTS_NS=yes unshare -U -m -r --propagation private bash "$0" "${args[@]}"
     fi
     echo "faults.sh: no mount namespace of our own (unshare -U -m -r: $why);"
-    echo "faults.sh: the game drive stays on the build disk, without the full-disk and read-only runs."
+    echo "faults.sh: the game drive stays on the build disk; the full-disk, log-disk and read-only kinds cannot run."
     CF_FAULTS_NS=no
 fi
 
@@ -324,6 +332,26 @@ PY
             i=$((i + 1))
         done
     fi
+    # A fault that came after the run's work (faultkit saw its result
+    # first, or its record is whole with every module's line) is no fault
+    # survived. A stop or key whose result is not a stopped run's must have
+    # come then.
+    late=0 interrupted=0 unstopped=0 badexit=0
+    local worked=0 code want=2
+    if [ "$logstate" = whole ] && [[ " $lines " != *" none "* ]]; then worked=1; fi
+    if [ "$last_how" != none ] && [ "$driven" = 1 ]; then
+        case "$out" in *"finished before the fault"*) worked=1 ;; esac
+        if [ "$worked" = 1 ]; then late=1; else interrupted=1; fi
+        case "$out" in *"not stopped, result"*|*"finished as the key came"*)
+            if [ "$worked" = 0 ]; then echo "  stopped while it worked, yet not reported as a stopped run"; unstopped=1; fi ;;
+        esac
+    fi
+    # Esc, the close box and the end of a stop or a finished run end with 2.
+    code=$(sed -n 's/.*\[exit \([0-9]*\)\]$/\1/p' <<<"$out")
+    case "$out" in *" ms: terminated"*) want=9 ;; esac
+    if [ "$driven" = 1 ] && [ "$code" != "$want" ]; then
+        echo "  exit code ${code:-unknown}, not $want"; badexit=1
+    fi
     summary="$clean clean, $backups backups, $moves boot-time moves, log record: $logstate"
 }
 
@@ -346,6 +374,7 @@ check_finished() {
 }
 
 declare -A runs partial works nexts logs hung failedruns lostrecords nobackups misreports
+declare -A interrupts lates unstops badexits notes
 declare -a changed
 tally() {  # KEY
     runs[$1]=$(( ${runs[$1]:-0} + 1 ))
@@ -356,6 +385,10 @@ tally() {  # KEY
     lostrecords[$1]=$(( ${lostrecords[$1]:-0} + lost ))
     nobackups[$1]=$(( ${nobackups[$1]:-0} + nobackup ))
     misreports[$1]=$(( ${misreports[$1]:-0} + misreported ))
+    interrupts[$1]=$(( ${interrupts[$1]:-0} + interrupted ))
+    lates[$1]=$(( ${lates[$1]:-0} + late ))
+    unstops[$1]=$(( ${unstops[$1]:-0} + unstopped ))
+    badexits[$1]=$(( ${badexits[$1]:-0} + badexit ))
     case "$out" in *hung*|*"did not end"*|*killed*) hung[$1]=$(( ${hung[$1]:-0} + 1 )) ;; esac
 }
 verdict() {
@@ -365,9 +398,20 @@ verdict() {
     [ "$lost" = 0 ] || v="$v RECORD LOST"
     [ "$nobackup" = 0 ] || v="$v $nobackup WITHOUT BACKUP"
     [ "$misreported" = 0 ] || v="$v $misreported MISREPORTED"
+    [ "$unstopped" = 0 ] || v="$v NOT REPORTED AS STOPPED"
+    [ "$badexit" = 0 ] || v="$v WRONG EXIT CODE"
     case "$out" in *hung*|*"did not end"*|*killed*) v="$v HUNG" ;; esac
+    [ "$late" = 0 ] || v="${v:- ok} (after the work)"
     echo "${v:- ok}" | sed 's/^ //'
 }
+
+# Whether kind NAME (figure KEY) runs; one that needs mounts of our own and
+# cannot have them is a figure of its own, failed unless skipped by name.
+kind_runs() {  # NAME KEY
+    if [[ "$skips" == *",$1,"* ]]; then notes[$2]="skipped as asked (--skip $1)"; return 1; fi
+    if [ "$CF_FAULTS_NS" != yes ]; then notes[$2]="NOT RUN: no mount namespace of our own"; return 1; fi
+}
+upto() { echo $(( $1 < most ? $1 : most )); }  # N: N, or fewer with --runs
 
 big=$((old_total * 3 + 256))
 for e in "${!exes[@]}"; do
@@ -420,10 +464,10 @@ for e in "${!exes[@]}"; do
         sed 's/^/   /' "$F/check.txt"
     done
 
-    if [ "$CF_FAULTS_NS" = yes ]; then
-        # A game drive that fills up at points from the first backup to the
-        # last clean copy.
-        for ((k = 0; k < 8; k++)); do
+    # A game drive that fills up at points from the first backup to the
+    # last clean copy.
+    if kind_runs full-disk "$label, full disk"; then
+        for ((k = 0; k < $(upto 8); k++)); do
             free=$((k * (old_total + 160) / 7 + 1))
             mount_drive $((old_total + free))
             fresh_game
@@ -433,11 +477,13 @@ for e in "${!exes[@]}"; do
             printf '   full disk, %3d MiB free: %s; %s\n' "$free" "$summary" "$(verdict)"
             sed 's/^/   /' "$F/check.txt"
         done
+    fi
 
-        # Room for rs.dll's clean copy but not for the backup of a larger
-        # old rs.dll: it must stay, not be replaced without its backup.
+    # Room for rs.dll's clean copy but not for the backup of a larger
+    # old rs.dll: it must stay, not be replaced without its backup.
+    if kind_runs backup-room "$label, full disk with room for the clean copy, not the backup"; then
         old=$F/old-big
-        for _ in 1 2; do
+        for ((k = 0; k < $(upto 2); k++)); do
             mount_drive $((old_total + 140 + 200))
             fresh_game
             run_app "$exe" none 0
@@ -447,19 +493,21 @@ for e in "${!exes[@]}"; do
             sed 's/^/   /' "$F/check.txt"
         done
         old=$F/old
+    fi
 
-        # A full drive under the scan log: the new record is whole or absent,
-        # and whole where it fits. A mount point on the way to the log looks
-        # to Wine like a link (the program then rightly writes nothing), so
-        # the drive is E: itself, named to the program as the common
-        # application-data folder for these runs.
+    # A full drive under the scan log: the new record is whole or absent,
+    # and whole where it fits. A mount point on the way to the log looks
+    # to Wine like a link (the program then rightly writes nothing), so
+    # the drive is E: itself, named to the program as the common
+    # application-data folder for these runs.
+    if kind_runs log-disk "$label, full disk under the scan log"; then
         shell_folders='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
         mkdir -p "$F/logdisk"
         ln -sfn "$F/logdisk" "$WINEPREFIX/dosdevices/e:"
         cf_wine reg add "$shell_folders" /v 'Common AppData' /t REG_EXPAND_SZ /d 'E:\ProgramData' /f >/dev/null 2>&1
         mount_drive "$big"
         system_log=$log log=$F/logdisk/ProgramData/taveloTools/Tools.log
-        for free in 0 64 256 3000; do
+        for free in $(printf '%s\n' 0 3000 64 256 | head -n "$(upto 4)"); do
             mount -t tmpfs -o size=64k cflog "$F/logdisk"
             mkdir -p "${log%/*}"
             head -c $((65536 - free)) /dev/zero | tr '\0' L > "$log"
@@ -475,10 +523,12 @@ for e in "${!exes[@]}"; do
         log=$system_log log_full=0
         cf_wine reg add "$shell_folders" /v 'Common AppData' /t REG_EXPAND_SZ /d '%ProgramData%' /f >/dev/null 2>&1
         shell_folders=""
+    fi
 
-        # A read-only game folder: nothing may change.
+    # A read-only game folder: nothing may change.
+    if kind_runs read-only "$label, read-only folder"; then
         mount_drive "$big"
-        for _ in 1 2; do
+        for ((k = 0; k < $(upto 2); k++)); do
             fresh_game
             mount --bind "$G" "$G"
             mount -o remount,bind,ro "$G"
@@ -502,7 +552,7 @@ for e in "${!exes[@]}"; do
         break_store "$F/$broken"
     fi
     k=0
-    for how in none kill stop esc kill; do
+    for how in $(printf '%s\n' none kill stop esc kill | head -n "$(upto 5)"); do
         ms=$((k * t / 5))
         k=$((k + 1))
         fresh_game
@@ -525,22 +575,40 @@ echo "== figures (partial: a module, backup, .tmp or scan-log record that is nei
 echo "   or a module gone without a boot-time move; failed: faultkit could not drive the product, so the"
 echo "   run proves nothing; hung: no result dialog, or no end of the program, within 20 s of a stop;"
 echo "   lost: a run not killed that left no whole record; misreported: a module line that says"
-echo "   repaired for a module not replaced or scheduled, or not for one that was)"
+echo "   repaired for a module not replaced or scheduled, or not for one that was; interrupted: the fault"
+echo "   came while the run worked (the others came after its work and are counted apart); not stopped: a"
+echo "   stop or key while the run worked whose result was not a stopped run's; exit: an exit code other"
+echo "   than 2, or 9 after TerminateProcess)"
 status=0
 while IFS= read -r key; do
+    current=0
+    [ "${key%%,*}" != "${labels[0]}" ] || current=1
+    if [ -z "${runs[$key]:-}" ]; then
+        echo "$key: ${notes[$key]}"
+        if [ "$current" = 1 ] && [[ "${notes[$key]}" == NOT* ]]; then status=1; fi
+        continue
+    fi
     whole=$(tr ' ' '\n' <<<"${logs[$key]}" | grep -c '^whole$' || true)
     none=$(tr ' ' '\n' <<<"${logs[$key]}" | grep -c '^none$' || true)
-    line="$key: ${runs[$key]} runs, ${failedruns[$key]} failed, ${hung[$key]:-0} hung, ${partial[$key]} partial files,"
+    line="$key: ${runs[$key]} runs (${interrupts[$key]} interrupted, ${lates[$key]} after the work),"
+    line="$line ${failedruns[$key]} failed, ${hung[$key]:-0} hung, ${partial[$key]} partial files,"
     line="$line ${nobackups[$key]} modules without a backup, ${lostrecords[$key]} lost records,"
-    line="$line ${misreports[$key]} misreported lines; Tools.log: $whole whole records, $none none"
+    line="$line ${misreports[$key]} misreported lines, ${unstops[$key]} not stopped, ${badexits[$key]} exit;"
+    line="$line Tools.log: $whole whole records, $none none"
     [ -n "${nexts[$key]:-}" ] && line="$line; the next run finished the repair ${nexts[$key]}/${runs[$key]}"
     [ "${works[$key]:-0}" != 0 ] && line="$line; ${works[$key]} work files (*.part) left for the next run"
+    # A kind of interruption none of whose faults came while the run worked
+    # has shown nothing.
+    case "$key" in
+        *", stopped by"*|*"TerminateProcess") [ "${interrupts[$key]}" != 0 ] || line="$line; NONE INTERRUPTED" ;;
+    esac
     echo "$line"
-    if [ "${key%%,*}" = "${labels[0]}" ] &&
-        [ $(( ${failedruns[$key]} + ${hung[$key]:-0} + ${partial[$key]} + ${nobackups[$key]} + ${lostrecords[$key]} +
-              ${misreports[$key]} )) != 0 ] ||
-        { [ "${key%%,*}" = "${labels[0]}" ] && [ -n "${nexts[$key]:-}" ] && [ "${nexts[$key]}" != "${runs[$key]}" ]; }; then
+    if [ "$current" = 1 ] &&
+        { [ $(( ${failedruns[$key]} + ${hung[$key]:-0} + ${partial[$key]} + ${nobackups[$key]} +
+                ${lostrecords[$key]} + ${misreports[$key]} + ${unstops[$key]} + ${badexits[$key]} )) != 0 ] ||
+          { [ -n "${nexts[$key]:-}" ] && [ "${nexts[$key]}" != "${runs[$key]}" ]; } ||
+          [[ "$line" == *"NONE INTERRUPTED" ]]; }; then
         status=1
     fi
-done < <(printf '%s\n' "${!runs[@]}" | sort)
+done < <(printf '%s\n' "${!runs[@]}" "${!notes[@]}" | sort -u)
 exit $status

@@ -24,22 +24,37 @@ loud() {
     echo "############################################################"
 }
 
-stage "install"
-bash scripts/install-deps.sh || exit 1
-. cmake/wine-env.sh
-
-status=0
 passed=0
 failed=0
 skipped=0
 skipped_names=()
+failed_stages=()
+stage_failed() {  # WHAT: a stage that failed, or could not run, and why
+    failed_stages+=("$1")
+}
+# The totals and the verdict: every failure above is a failed case or a
+# failed stage, so none can hide behind a green count.
+finish() {
+    local name end
+    stage ""
+    for name in "${skipped_names[@]}"; do echo "skipped: $name"; done
+    for name in "${failed_stages[@]}"; do echo "failed stage: $name"; done
+    end=$(date +%s)
+    printf '== all stages took %d:%02d\n' $(((end - start) / 60)) $(((end - start) % 60))
+    echo "total: $passed passed, $failed failed, $skipped skipped, ${#failed_stages[@]} stages failed"
+    [ "$failed" -eq 0 ] && [ ${#failed_stages[@]} -eq 0 ]
+    exit $?
+}
+
+stage "install"
+bash scripts/install-deps.sh || { stage_failed "install"; finish; }
+. cmake/wine-env.sh
+
 count_ctest() {  # adds the results of a ctest log to the totals
     local line total bad skip name
     line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -1)
     if [ -z "$line" ]; then
-        echo "no CTest summary in $1: counted as one failure" >&2
-        failed=$((failed + 1))
-        status=1
+        stage_failed "tests $2 (no results: no CTest summary in $1)"
         return 0
     fi
     bad=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
@@ -53,7 +68,6 @@ count_ctest() {  # adds the results of a ctest log to the totals
     passed=$((passed + total - bad - skip))
     failed=$((failed + bad))
     skipped=$((skipped + skip))
-    [ "$bad" -eq 0 ] || status=1
 }
 stop_services() {  # the Wine servers and displays this run started
     local arch state pid disp
@@ -85,25 +99,19 @@ else
     i686_reason=$way
 fi
 
-# The prefixes must exist before CTest starts: test discovery runs each
-# program under Wine with a time limit. The i686 build also runs cases in a
-# 64-bit prefix (the 32-bit exe on 64-bit Windows).
+# The prefixes must exist before CTest starts: CTest's time limits would
+# count their making. The i686 build also runs cases in a 64-bit prefix (the
+# 32-bit exe on 64-bit Windows).
 prefixes_ready() {  # ARCH
     cf_wine_env "build/$1" "$1" && cf_prefix_ready || return 1
     [ "$1" = i686 ] || return 0
     (CF_WINE_PREFIX=win64 && cf_wine_env "build/$1" "$1" && cf_prefix_ready)
 }
 
-# Each case its own program start.
-run_suite() {  # ARCH
-    prefixes_ready "$1" && cf_session &&
-        (cd "build/$1" && ctest --output-on-failure --timeout 600) 2>&1 | tee "build/$1/ctest.log"
-}
-
-# Under emulation every Wine process start costs seconds and a new session
-# (its services and devices) minutes: one session serves the whole stage,
-# each program runs once with all its cases, and its report is split into
-# one CTest result per case afterwards.
+# One Wine session serves the whole stage (under emulation a new session,
+# its services and devices, costs minutes), each program runs once with all
+# its cases, and its report is split into one CTest result per case
+# afterwards (cmake/gtest-cases.py).
 run_batch_suite() {  # ARCH
     local b="build/$1" t0 t1 t2 rc
     prefixes_ready "$1" && cf_wine_env "$b" "$1" || return 1
@@ -127,49 +135,69 @@ run_batch_suite() {  # ARCH
     return $rc
 }
 
-stage "build i686"
-batch=OFF
-[ "${CF_I386_MODE:-}" = emulated ] && batch=ON
-bash scripts/build.sh i686 --fresh -DCF_TEST_BATCH=$batch || exit 1
-
-# Reads a file: no Wine needed, so it runs on every machine.
-stage "image check (the shipped exe loads on 32-bit Windows XP SP3)"
-if python3 tools/execheck/exe_check.py build/i686/bin/CFRepair.exe tools/execheck/xp_imports.txt; then
-    passed=$((passed + 1))
-else
-    failed=$((failed + 1))
-    status=1
-fi
-
-if [ -z "$i686_reason" ]; then
-    if [ "$CF_I386_MODE" = emulated ]; then
-        stage "tests i686 (the shipped build, 32-bit Wine under qemu-i386 emulation)"
-        cf_i386 bash -c "set -o pipefail; $(declare -f prefixes_ready run_batch_suite); . cmake/wine-env.sh; run_batch_suite i686" ||
-            status=1
+# ARCH WHAT: runs a build's tests and counts their results.
+test_stage() {
+    stage "tests $1 ($2)"
+    rm -f "build/$1/ctest.log"
+    if [ "$1" = i686 ]; then
+        cf_i386 bash -c "set -o pipefail; . cmake/wine-env.sh; $(declare -f prefixes_ready run_batch_suite); run_batch_suite i686"
     else
-        stage "tests i686 (the shipped build, native 32-bit Wine)"
-        cf_i386 bash -c "set -o pipefail; $(declare -f prefixes_ready run_suite); . cmake/wine-env.sh; run_suite i686" || status=1
+        run_batch_suite "$1"
     fi
-    count_ctest build/i686/ctest.log i686
-fi
+    count_ctest "build/$1/ctest.log" "$1"
+}
 
-stage "build x86_64"
-bash scripts/build.sh x86_64 --fresh || exit 1
-stage "tests x86_64 (Wine 64-bit)"
-run_suite x86_64 || status=1
-count_ctest build/x86_64/ctest.log x86_64
-stage ""
+# The x86_64 build runs beside the i686 tests, at a lower priority: they
+# mostly wait on Wine processes and leave a core idle.
+build_x86_64() {
+    local t0=$(date +%s) rc
+    mkdir -p build
+    nice -n 10 bash scripts/build.sh x86_64 --fresh >build/x86_64-build.log 2>&1
+    rc=$?
+    echo "$rc $(($(date +%s) - t0))" >build/x86_64-build.rc
+}
 
-if [ -n "$i686_reason" ]; then
-    loud "SKIPPED: the i686 tests (the shipped build) did not run: $i686_reason"
-    status=1
-elif [ "$CF_I386_MODE" = emulated ]; then
-    echo "== the i686 tests ran under qemu-i386 emulation: $i686_way"
+stage "build i686"
+rm -f build/x86_64-build.rc
+if bash scripts/build.sh i686 --fresh; then
+    build_x86_64 &
+    x86_64_build=$!
+    # Reads a file: no Wine needed, so it runs on every machine.
+    stage "image check (the shipped exe loads on 32-bit Windows XP SP3)"
+    if python3 tools/execheck/exe_check.py build/i686/bin/CFRepair.exe tools/execheck/xp_imports.txt; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
+    if [ -n "$i686_reason" ]; then
+        loud "SKIPPED: the i686 tests (the shipped build) did not run: $i686_reason"
+        stage_failed "tests i686 (could not run: $i686_reason)"
+    else
+        test_stage i686 "the shipped build, 32-bit Wine, $CF_I386_MODE: $i686_way"
+    fi
 else
-    echo "== the i686 tests ran natively ($CF_I386_MODE)"
+    stage_failed "build i686 (so neither the image check nor the i686 tests ran)"
 fi
-for name in "${skipped_names[@]}"; do echo "skipped: $name"; done
-end=$(date +%s)
-printf '== all stages took %d:%02d\n' $(((end - start) / 60)) $(((end - start) % 60))
-echo "total: $passed passed, $failed failed, $skipped skipped"
-exit $status
+
+if [ -n "${x86_64_build:-}" ]; then
+    stage "build x86_64 (the rest of it, begun beside the i686 tests)"
+    wait "$x86_64_build"
+else
+    stage "build x86_64"
+    build_x86_64
+fi
+cat build/x86_64-build.log
+rc=1 took=0
+[ -f build/x86_64-build.rc ] && read -r rc took <build/x86_64-build.rc
+printf '== the x86_64 build itself took %d:%02d\n' $((took / 60)) $((took % 60))
+if [ "$rc" -eq 0 ]; then
+    test_stage x86_64 "Wine 64-bit"
+else
+    stage_failed "build x86_64 (so the x86_64 tests did not run)"
+fi
+
+# The slowest ten cases of both builds, on one line.
+slowest=$(for a in i686 x86_64; do sed "s/ / $a /" "build/$a/cases/times.txt"; done 2>/dev/null | sort -rn | head -10 |
+    awk '{ t = $1; sub(/^[^ ]+ /, ""); printf "%s%s %.1f s", (NR > 1 ? ", " : ""), $0, t }')
+[ -z "$slowest" ] || echo "== slowest ten cases: $slowest"
+finish

@@ -32,13 +32,14 @@ elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", (b - a) * 1000 }'; }
 spread() {  # TIMES... -> best median slowest
     printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { printf "%s %s %s\n", v[1], v[int((NR + 1) / 2)], v[NR] }'
 }
-restores=() cps=() cp_syncs=()
+restores=() cps=() cp_syncs=() best="" phases=""
 for _ in $(seq 11); do
     rm -rf "$work/cp"
     sync  # as before each cp: no writes of the last turn still pending
-    read -r t bytes < <(run 'Z:\tools-bin\gamebench.exe' 'Z:\bench-data\game\' 1 | tr -d '\r')
+    read -r t bytes spent < <(run 'Z:\tools-bin\gamebench.exe' 'Z:\bench-data\game\' 1 | tr -d '\r')
     [ -n "$t" ] || { echo "restore: the benchmark did not finish" >&2; exit 1; }
     restores+=("$t")
+    if faster "$t" "$best"; then best=$t phases=$spent; fi
     rm -rf "$work/cp" && mkdir -p "$work/cp/backup" "$work/cp/clean"
     sync
     start=$(date +%s.%N)
@@ -58,6 +59,10 @@ read -r ms ms_median ms_slowest < <(spread "${restores[@]}")
 read -r cp_best cp_median cp_slowest < <(spread "${cps[@]}")
 read -r cp_sync_best cp_sync_median cp_sync_slowest < <(spread "${cp_syncs[@]}")
 echo "restore: $ms ms for $bytes bytes of modules (median $ms_median, slowest $ms_slowest of 11)"
+read -r opens backups flushes copies renames replaces rest <<<"$phases"
+echo "restore's phases (the best run, ms): opens and checks $opens, backups $backups, flush $flushes," \
+     "clean copies $copies, renames to new names $renames, renames over the modules $replaces," \
+     "the rest (record, store) $rest"
 echo "cp twice: $cp_best ms (median $cp_median, slowest $cp_slowest); ratio $(ratio "$ms" "$cp_best")," \
      "of the medians $(ratio "$ms_median" "$cp_median") (goal <= 1.5)"
 echo "cp twice with the backups synced: $cp_sync_best ms (median $cp_sync_median, slowest $cp_sync_slowest);" \

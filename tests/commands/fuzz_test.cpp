@@ -37,7 +37,7 @@ DWORD ExpectedLength(DWORD type, const std::vector<BYTE>& data, std::wstring& te
 
 TEST(Fuzz, ReadRegTextFollowsItsAcceptanceRules)
 {
-    const cftest::FuzzRun run("registry text", 20100526, 100000);
+    const cftest::FuzzRun run("registry text", 20100526, 2000);
     cftest::ScratchKey key;
     std::mt19937 random(static_cast<uint32_t>(run.Seed()));
     const DWORD types[] = {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_BINARY, REG_NONE, REG_SZ, REG_MULTI_SZ};
@@ -120,7 +120,7 @@ TEST(Fuzz, CommandFilesExistNeedsEveryDottedArgument)
     // Pieces of which no dotted argument can name an existing file.
     const wchar_t* const junk[] = {L"\"", L"\\", L" ", L"q", L"%", L"\t", L"\x4e2d", L".x", L"\\\""};
 
-    const cftest::FuzzRun run("command lines (CommandFilesExist)", 1010, 100000);
+    const cftest::FuzzRun run("command lines (CommandFilesExist)", 1010, 1500);
     std::mt19937 random(static_cast<uint32_t>(run.Seed()));
     const int kRounds = run.Inputs();
     int found = 0;

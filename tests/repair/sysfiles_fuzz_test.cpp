@@ -152,9 +152,12 @@ TEST(Fuzz, PeHeaderParsersStayInsideTheirInput)
         }
 
         std::vector<uint8_t> link(kLinkStart, kLinkStart + sizeof(kLinkStart));
-        link.resize(72 + random() % 8);
+        link.resize(kLinkStart[0] - 4 + random() % 8);
         Mutate(link, random);
-        const bool isLink = link.size() >= 72 && std::equal(kLinkStart, kLinkStart + sizeof(kLinkStart), link.begin());
+        // No shorter than the header size its first four bytes state.
+        const bool isLink = link.size() >= sizeof(kLinkStart) &&
+                            std::equal(kLinkStart, kLinkStart + sizeof(kLinkStart), link.begin()) &&
+                            link.size() >= Le32(link, 0);
         ASSERT_EQ(isLink, IsShellLinkHeader(guard.Place(link), link.size())) << run.At(round);
         links += isLink;
     }
@@ -246,6 +249,7 @@ TEST(Fuzz, DatabaseLookupStaysInsideTheDatabase)
 // which any program that ran could have chosen.
 TEST(Fuzz, MuiCacheNamesGiveTheirFolder)
 {
+    const size_t kLongestValueName = 16383;  // the registry's documented limit
     const cftest::FuzzRun run("MUICache names (hijack scan folders)", 2010, 5000);
     cftest::ScratchKey key;
     std::mt19937 random(static_cast<uint32_t>(run.Seed()));
@@ -256,12 +260,12 @@ TEST(Fuzz, MuiCacheNamesGiveTheirFolder)
         std::wstring name;
         for (int n = random() % 10; n > 0; --n)
             name += pieces[random() % ARRAYSIZE(pieces)];
-        if (random() % 16 == 0)  // around the longest name a value can have, 16383
-            name = L"C:\\" + std::wstring(16374 + random() % 12, L'x') + L"\\a";
+        if (random() % 16 == 0)  // around the longest name a value can have
+            name = L"C:\\" + std::wstring(kLongestValueName - 9 + random() % 12, L'x') + L"\\a";
         const bool stored =
             RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), 2) == ERROR_SUCCESS;
-        // A name is read with room for 16383 characters, the terminator included.
-        const bool drive = stored && name.size() >= 3 && name.size() < 16383 && name[1] == L':' && name[2] == L'\\';
+        ASSERT_EQ(name.size() <= kLongestValueName, stored) << run.At(round);
+        const bool drive = stored && name.size() >= 3 && name[1] == L':' && name[2] == L'\\';
         std::wstring expected = L"kept";
         if (drive) {
             expected = name.substr(0, name.rfind(L'\\') + 1);

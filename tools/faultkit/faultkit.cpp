@@ -4,9 +4,11 @@
 //       presses start, answers Yes, and MS ms after the answer presses stop,
 //       Esc, the close box, or ends the process (none: lets the run end and
 //       prints its length in ms); waits until the process has ended and
-//       prints what it saw. Exits 1 when it could not drive the product (no
-//       window, no question, no result of an undisturbed run): such a run
-//       proves nothing.
+//       prints what it saw, ending with the process's exit code as
+//       "[exit N]". A stop whose result is not a stopped run's says "not
+//       stopped". Exits 1 when it could not drive the product (no window, no
+//       question, no result of an undisturbed run): such a run proves
+//       nothing.
 //   faultkit pending        prints the boot-time moves, one "from|to" a line
 //   faultkit clearpending   forgets them
 
@@ -59,7 +61,7 @@ int Interrupt(const std::wstring& how, int delayMs)
     }
     DWORD pid = 0;
     GetWindowThreadProcessId(main, &pid);
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid);
     if (!process) {
         cfdrive::PrintLine(L"cannot open the process");
         return 1;
@@ -108,8 +110,12 @@ int Interrupt(const std::wstring& how, int delayMs)
             const int pressed = elapsedMs();
             std::wstring text = TakeResult(pid, kStopPatienceMs);
             hung = text.empty();
+            // A run past its work when the stop came is not a stopped run;
+            // the caller checks that it did finish.
+            const bool stopped = text.compare(0, wcslen(kStoppedText), kStoppedText) == 0;
             outcome = hung ? L"stopped, no result dialog (hung)"
-                           : L"stopped, result after " + std::to_wstring(elapsedMs() - pressed) + L" ms: " + text;
+                           : std::wstring(stopped ? L"stopped" : L"not stopped") + L", result after " +
+                                 std::to_wstring(elapsedMs() - pressed) + L" ms: " + text;
         } else if (how == L"esc" || how == L"close") {
             if (how == L"esc")
                 cfdrive::PressEscape(main);
@@ -153,6 +159,8 @@ int Interrupt(const std::wstring& how, int delayMs)
         TerminateProcess(process, 1);
         WaitForSingleObject(process, 10000);
     }
+    DWORD code = 0;
+    outcome += GetExitCodeProcess(process, &code) ? L" [exit " + std::to_wstring(code) + L"]" : L" [exit unknown]";
     CloseHandle(process);
     cfdrive::PrintLine(outcome);
     return 0;
