@@ -68,9 +68,10 @@ if [ ${#missing[@]} -gt 0 ]; then
         "${apt_opts[@]}" "${missing[@]}" >/dev/null
 fi
 
-# qemu-i386 is needed only where the kernel refuses 32-bit programs.
+# qemu-i386 is needed only where the kernel refuses 32-bit programs; where
+# it runs them already, an old one is still replaced below.
 way=$(bash "$top/scripts/i386-mode.sh" 2>/dev/null) || true
-case "$way" in native*|namespace*|emulated*) exit 0 ;; esac
+case "$way" in native*|namespace*) exit 0 ;; esac
 
 # Before 8.0 qemu tracked the guest's pages one by one, and a Wine process,
 # which reserves most of the address space, took minutes to start (3 s with
