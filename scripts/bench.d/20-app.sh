@@ -60,8 +60,8 @@ read -r cp_best cp_median cp_slowest < <(spread "${cps[@]}")
 read -r cp_sync_best cp_sync_median cp_sync_slowest < <(spread "${cp_syncs[@]}")
 echo "restore: $ms ms for $bytes bytes of modules (median $ms_median, slowest $ms_slowest of 11)"
 read -r opens backups flushes copies renames replaces rest <<<"$phases"
-echo "restore's phases (the best run, ms): opens and checks $opens, backups $backups, flush $flushes," \
-     "clean copies $copies, renames to new names $renames, renames over the modules $replaces," \
+echo "restore's phases (the best run, ms): opens and checks $opens, backups $backups," \
+     "flush $flushes (beside the clean copies), clean copies $copies, renames to new names $renames, renames over the modules $replaces," \
      "the rest (record, store) $rest"
 echo "cp twice: $cp_best ms (median $cp_median, slowest $cp_slowest); ratio $(ratio "$ms" "$cp_best")," \
      "of the medians $(ratio "$ms_median" "$cp_median") (goal <= 1.5)"

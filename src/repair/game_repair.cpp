@@ -171,6 +171,8 @@ struct ModuleJob {
     bool emptyBackup = false;   // a backup of no bytes is none; a new one takes its name
     std::wstring backupWork;    // a new backup, complete, before it reaches the disk
     cf::UniqueFile backupFile;  // open until flushed
+    bool flushed = false;
+    std::wstring cleanWork;     // the clean copy, complete, before it takes the module's name
     bool ready = false;         // may be replaced: it has a backup, or needs none
     bool awaiting = false;      // a boot-time move of an earlier run still waits on it
     Outcome outcome = Untouched;
@@ -223,6 +225,58 @@ private:
     volatile LONG done_ = 0;
     cf::UniqueHandle thread_;
 };
+
+// Flushes each new backup on a thread of its own while the clean copies
+// are written: the disk then sees the flushes together (one journal commit
+// for several files on Linux) and the writes need not wait for them. Only
+// the renames over the modules do. Where no thread can be made, the backup
+// is flushed at once.
+class BackupFlusher {
+public:
+    BackupFlusher() = default;
+    BackupFlusher(const BackupFlusher&) = delete;
+    BackupFlusher& operator=(const BackupFlusher&) = delete;
+    ~BackupFlusher() { Wait(); }
+
+    void Start(std::vector<ModuleJob>& jobs)
+    {
+        for (ModuleJob& job : jobs) {
+            if (!job.backupFile)
+                continue;
+            HANDLE thread = CreateThread(nullptr, kStackSize, &Flush, &job, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+            if (thread)
+                threads_.emplace_back(thread);
+            else
+                Flush(&job);
+        }
+    }
+
+    // Every flush has ended; each job's `flushed` tells how it went.
+    void Wait()
+    {
+        for (cf::UniqueHandle& thread : threads_)
+            WaitForSingleObject(thread.Get(), INFINITE);
+        threads_.clear();
+    }
+
+private:
+    static DWORD WINAPI Flush(void* context)
+    {
+        auto* job = static_cast<ModuleJob*>(context);
+        job->flushed = FlushFileBuffers(job->backupFile.Get()) != 0;
+        return 0;
+    }
+
+    static const DWORD kStackSize = 64 * 1024;
+    std::vector<cf::UniqueHandle> threads_;
+};
+
+void DropCleanWork(ModuleJob& job)
+{
+    if (!job.cleanWork.empty())
+        DeleteFileW(job.cleanWork.c_str());
+    job.cleanWork.clear();
+}
 
 void DropBackupWork(ModuleJob& job)
 {
@@ -307,41 +361,46 @@ Outcome ScheduleReplacement(const ModuleJob& job, const std::wstring& work)
     return Scheduled;
 }
 
-// The clean copy is written under a fresh name and renamed over the module,
-// so the module is the old one or the clean one at every moment. One that
-// cannot be renamed over (in use) and an absent shell module are replaced at
-// the next boot. False when a stop came; the module is then as it was.
-bool ReplaceModule(ModuleJob& job, const std::wstring& folder, ICommunication* comm)
+// The clean copy is written under a fresh name (job.cleanWork), to be
+// renamed over the module once every backup is on the disk. False when a
+// stop came; nothing of it is then left.
+bool WriteCleanCopy(ModuleJob& job, const std::wstring& folder, ICommunication* comm)
 {
-    std::wstring work;
-    cf::UniqueFile file = CreateWorkFile(folder, job.entry->tempFile, work);
+    cf::UniqueFile file = CreateWorkFile(folder, job.entry->tempFile, job.cleanWork);
     const CopyResult result =
         file ? WriteChunks(file.Get(), static_cast<const char*>(job.bytes.data), job.bytes.size, comm) : CopyFailed;
     file.Reset();
-    if (result != CopyDone) {
-        if (!work.empty())
-            DeleteFileW(work.c_str());
-        if (result == CopyStopped)
-            return false;
-        job.outcome = Failed;
+    if (result == CopyDone)
         return true;
-    }
+    DropCleanWork(job);
+    if (result == CopyStopped)
+        return false;
+    job.outcome = Failed;
+    return true;
+}
 
+// The clean copy is renamed over the module, so the module is the old one
+// or the clean one at every moment. One that cannot be renamed over (in
+// use) and an absent shell module are replaced at the next boot.
+void PutCleanCopy(ModuleJob& job)
+{
     const PathState module = ExaminePath(job.dll);
     // A module that turned up after its backup was looked for has none.
     if (module == PathRefused || (module == PathPlain && !job.present)) {
         job.outcome = Failed;
-    } else if (module == PathPlain ? MoveFileExW(work.c_str(), job.dll.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
-                                   : job.entry->mode == CopyThenSchedule && MoveFileW(work.c_str(), job.dll.c_str())) {
+    } else if (module == PathPlain ? MoveFileExW(job.cleanWork.c_str(), job.dll.c_str(), MOVEFILE_REPLACE_EXISTING) != 0
+                                   : job.entry->mode == CopyThenSchedule &&
+                                         MoveFileW(job.cleanWork.c_str(), job.dll.c_str())) {
         job.outcome = Replaced;
+        job.cleanWork.clear();
         DeleteFileW(job.temp.c_str());  // an earlier run's copy for the boot: not needed now
-        return true;
+        return;
     } else {
-        job.outcome = ScheduleReplacement(job, work);
+        job.outcome = ScheduleReplacement(job, job.cleanWork);
     }
     if (job.outcome == Failed)
-        DeleteFileW(work.c_str());
-    return true;
+        DropCleanWork(job);
+    job.cleanWork.clear();
 }
 
 void AppendOutcomeLine(const ModuleJob& job, GameRepairResult& result)
@@ -389,9 +448,10 @@ void SettlePendingMove(ModuleJob& job, const std::vector<BootMove>& moves, HMODU
     job.awaiting = true;
 }
 
-// Every backup is made first and they reach the disk together, and only
-// then are modules replaced: a stop before that leaves the modules as they
-// were, one after it leaves whole backups of every module touched. The
+// Every backup is made first and they reach the disk together while the
+// clean copies are written, and only then are modules replaced: a stop
+// before that leaves the modules as they were, one after it leaves whole
+// backups of every module touched. The
 // folder chain is held throughout, so no folder of it can be swapped for
 // another or for a link while its names are used.
 GameRepairResult RestoreModules(const std::wstring& folder, const GameModuleEntry* entries, size_t count,
@@ -434,35 +494,49 @@ GameRepairResult RestoreModules(const std::wstring& folder, const GameModuleEntr
         }
     }
 
+    if (!stopped) {
+        BackupFlusher flusher;
+        flusher.Start(jobs);
+        for (ModuleJob& job : jobs) {
+            if (job.outcome != Untouched || !(job.ready || job.backupFile))
+                continue;
+            if (StopRequested(comm) || !WriteCleanCopy(job, folder, comm)) {
+                stopped = true;
+                break;
+            }
+        }
+        flusher.Wait();
+    }
     if (stopped) {
         for (ModuleJob& job : jobs) {
             DropBackupWork(job);
+            DropCleanWork(job);
             AppendOutcomeLine(job, result);
         }
-    } else {
-        for (ModuleJob& job : jobs) {
-            if (job.backupFile && !FlushFileBuffers(job.backupFile.Get())) {
-                DropBackupWork(job);
-                job.outcome = Failed;
-            }
+        return result;
+    }
+    for (ModuleJob& job : jobs) {
+        if (job.backupWork.empty())
+            continue;
+        job.ready = job.flushed && NameBackup(job);
+        if (!job.ready) {
+            DropBackupWork(job);
+            DropCleanWork(job);
+            job.outcome = Failed;
         }
-        for (ModuleJob& job : jobs) {
-            if (job.backupWork.empty())
-                continue;
-            job.ready = NameBackup(job);
-            if (!job.ready) {
-                DropBackupWork(job);
-                job.outcome = Failed;
-            }
+    }
+    // Each module is told as soon as it is settled: a run that hangs on a
+    // later one still has the record of what it did.
+    bool halted = false;
+    for (ModuleJob& job : jobs) {
+        if (!job.cleanWork.empty()) {
+            halted = halted || StopRequested(comm);
+            if (halted)
+                DropCleanWork(job);
+            else
+                PutCleanCopy(job);
         }
-        // Each module is told as soon as it is settled: a run that hangs
-        // on a later one still has the record of what it did.
-        bool halted = false;
-        for (ModuleJob& job : jobs) {
-            if (job.ready && !halted)
-                halted = StopRequested(comm) || !ReplaceModule(job, folder, comm);
-            AppendOutcomeLine(job, result);
-        }
+        AppendOutcomeLine(job, result);
     }
     return result;
 }
