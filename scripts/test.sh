@@ -169,6 +169,15 @@ if bash scripts/build.sh i686 --fresh; then
     else
         failed=$((failed + 1))
     fi
+    # The check itself must refuse what it guards against: a static import
+    # of version.dll, which Windows 7 looks for beside the exe first.
+    if python3 tools/execheck/exe_check.py build/i686/tools-bin/importsversion.exe tools/execheck/xp_imports.txt |
+        grep -qi '^FAIL: version\.dll is not a known DLL'; then
+        passed=$((passed + 1))
+    else
+        echo "FAIL: the image check let a static import of version.dll pass"
+        failed=$((failed + 1))
+    fi
     if [ -n "$i686_reason" ]; then
         loud "SKIPPED: the i686 tests (the shipped build) did not run: $i686_reason"
         stage_failed "tests i686 (could not run: $i686_reason)"
