@@ -120,11 +120,11 @@ class MainWindowLook : public testing::Test {
 protected:
     void SetUp() override
     {
-        // A run at another DPI must really be at it, or it would pass as a 96-DPI one.
-        wchar_t asked[8] = L"";
-        if (GetEnvironmentVariableW(L"CF_TEST_DPI", asked, 8)) {
-            ASSERT_EQ(_wtoi(asked), ScreenDpi());
-        }
+        // A run at another DPI must really be at it, or it would pass as a 96-DPI one;
+        // and the pixel-exact run must not inherit a DPI an ended run left behind.
+        wchar_t asked[8] = L"96";
+        GetEnvironmentVariableW(L"CF_TEST_DPI", asked, 8);
+        ASSERT_EQ(_wtoi(asked), ScreenDpi());
         m_exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
         ASSERT_TRUE(cftest::FileExists(m_exe));
         ASSERT_TRUE(m_app.Start(L"\"" + m_exe + L"\""));
