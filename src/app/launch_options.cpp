@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 const wchar_t kRepairSwitch[] = L"repair";
@@ -34,15 +37,36 @@ bool StartsWithSwitch(const wchar_t* name, const wchar_t* stem, int length)
            CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, length, stem, length) == CSTR_EQUAL;
 }
 
-// A path given in quotes that ends in a backslash reaches us ending in a
-// quote ("\"" is an escaped quote to the argument splitter); a path holds no
-// quote, so it was the backslash.
-std::wstring FolderValue(const wchar_t* value)
+// The arguments as the user meant them. A quoted path that ends in a
+// backslash ("/folder:D:\CF\" /quiet) reaches the argument splitter as an
+// escaped quote, and everything after it up to the next quote is taken into
+// the same argument. A path holds no quote, so a quote inside an argument
+// was that backslash, and what follows it are further arguments: lost, they
+// would turn an unattended run into a usage box that nobody closes.
+bool SplitArguments(const wchar_t* commandLine, std::vector<std::wstring>& split)
 {
-    std::wstring folder = value;
-    if (!folder.empty() && folder.back() == L'"')
-        folder.back() = L'\\';
-    return folder;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
+    if (!arguments)
+        return false;
+    for (int i = 1; i < count; ++i) {
+        std::wstring argument = arguments[i];
+        const size_t quote = argument.find(L'"');
+        if (quote == std::wstring::npos) {
+            split.push_back(argument);
+            continue;
+        }
+        split.push_back(argument.substr(0, quote) + L'\\');
+        const std::wstring rest = argument.substr(quote + 1);
+        for (size_t start = 0; start < rest.size();) {
+            const size_t end = std::min(rest.find_first_of(L" \t", start), rest.size());
+            if (end > start)
+                split.push_back(rest.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    LocalFree(arguments);
+    return true;
 }
 
 }  // namespace
@@ -50,20 +74,19 @@ std::wstring FolderValue(const wchar_t* value)
 LaunchOptions ParseLaunchOptions(const wchar_t* commandLine)
 {
     LaunchOptions options;
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(commandLine, &count);
-    if (!arguments) {
+    std::vector<std::wstring> arguments;
+    if (!SplitArguments(commandLine, arguments)) {
         options.mode = LaunchMode::Usage;
         return options;
     }
     // Read first, so that no box shows for a wrong line that asked for none.
-    for (int i = 1; i < count; ++i)
-        options.quiet = options.quiet || IsSwitch(SwitchName(arguments[i]), kQuietSwitch);
+    for (const std::wstring& argument : arguments)
+        options.quiet = options.quiet || IsSwitch(SwitchName(argument.c_str()), kQuietSwitch);
 
     bool wrong = false, quietSeen = false, folderSeen = false;
     LaunchMode mode = LaunchMode::Window;
-    for (int i = 1; i < count && !wrong; ++i) {
-        const wchar_t* name = SwitchName(arguments[i]);
+    for (size_t i = 0; i < arguments.size() && !wrong; ++i) {
+        const wchar_t* name = SwitchName(arguments[i].c_str());
         const int folderLength = ARRAYSIZE(kFolderSwitch) - 1;
         if (IsSwitch(name, kRepairSwitch) || IsSwitch(name, kRestoreSwitch)) {
             wrong = mode != LaunchMode::Window;
@@ -72,16 +95,15 @@ LaunchOptions ParseLaunchOptions(const wchar_t* commandLine)
             wrong = quietSeen;
             quietSeen = true;
         } else if (StartsWithSwitch(name, kFolderSwitch, folderLength)) {
-            options.folder = FolderValue(name + folderLength);
+            options.folder = name + folderLength;
             wrong = folderSeen || options.folder.empty();
             folderSeen = true;
         } else {
             wrong = true;
         }
     }
-    LocalFree(arguments);
 
-    if (count > 1 && mode == LaunchMode::Window)
+    if (!arguments.empty() && mode == LaunchMode::Window)
         wrong = true;  // /quiet or /folder: alone
     if (mode == LaunchMode::Repair && !options.quiet)
         wrong = true;  // a repair with questions is the window's

@@ -50,6 +50,8 @@ TEST(LaunchOptionsTest, SwitchesInAnyCaseAndEverythingElseIsAUsageError)
         {L"cf.exe /repair /restore /quiet", LaunchMode::Usage, true, L""},
         {L"cf.exe /repair /quiet /quiet /folder:", LaunchMode::Usage, true, L""},
         {L"cf.exe / restore", LaunchMode::Usage, false, L""},
+        // The quote escaped by the path's last backslash must not swallow /quiet.
+        {L"cf.exe /repair \"/folder:D:\\CF\\\" /quiet", LaunchMode::Repair, true, L"D:\\CF\\"},
     };
     for (const auto& c : cases) {
         const LaunchOptions options = ParseLaunchOptions(c.line);
