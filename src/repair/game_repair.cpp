@@ -286,6 +286,19 @@ void DropBackupWork(ModuleJob& job)
     job.backupWork.clear();
 }
 
+// False when a stop came. A copy that did not finish leaves no work file,
+// and one that failed fails its module.
+bool CopySettled(CopyResult result, ModuleJob& job, void (*drop)(ModuleJob&))
+{
+    if (result == CopyDone)
+        return true;
+    drop(job);
+    if (result == CopyStopped)
+        return false;
+    job.outcome = Failed;
+    return true;
+}
+
 // Makes a new backup of a present module under a work name, unless a real
 // one exists (the first backup ever made is kept for good). A module whose
 // backup name holds a folder or a link, or that cannot be read, is left
@@ -324,13 +337,7 @@ bool PrepareModule(ModuleJob& job, const std::wstring& folder, std::vector<char>
         job.backupFile = CreateWorkFile(folder, job.entry->backupFile, job.backupWork);
     const CopyResult result =
         job.backupFile ? CopyChunks(source.Get(), job.backupFile.Get(), buffer, comm) : CopyFailed;
-    if (result == CopyDone)
-        return true;
-    DropBackupWork(job);
-    if (result == CopyStopped)
-        return false;
-    job.outcome = Failed;
-    return true;
+    return CopySettled(result, job, DropBackupWork);
 }
 
 // The new backup is on the disk (flushed by the caller) and takes its name.
@@ -370,13 +377,7 @@ bool WriteCleanCopy(ModuleJob& job, const std::wstring& folder, ICommunication* 
     const CopyResult result =
         file ? WriteChunks(file.Get(), static_cast<const char*>(job.bytes.data), job.bytes.size, comm) : CopyFailed;
     file.Reset();
-    if (result == CopyDone)
-        return true;
-    DropCleanWork(job);
-    if (result == CopyStopped)
-        return false;
-    job.outcome = Failed;
-    return true;
+    return CopySettled(result, job, DropCleanWork);
 }
 
 // The clean copy is renamed over the module, so the module is the old one
