@@ -171,8 +171,8 @@ if bash scripts/build.sh i686 --fresh; then
     fi
     # The check itself must refuse what it guards against: a static import
     # of version.dll, which Windows 7 looks for beside the exe first.
-    if python3 tools/execheck/exe_check.py build/i686/tools-bin/importsversion.exe tools/execheck/xp_imports.txt |
-        grep -qi '^FAIL: version\.dll is not a known DLL'; then
+    refusal=$(python3 tools/execheck/exe_check.py build/i686/tools-bin/importsversion.exe tools/execheck/xp_imports.txt)
+    if grep -qi '^FAIL: version\.dll is not a known DLL' <<<"$refusal"; then
         passed=$((passed + 1))
     else
         echo "FAIL: the image check let a static import of version.dll pass"
