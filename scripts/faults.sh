@@ -217,7 +217,7 @@ run_app() {
     local exe=$1 how=$2 ms=$3 app i
     kit clearpending >/dev/null
     log_before=$(stat -c %s "$log" 2>/dev/null || echo 0)
-    env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "Z:\\${exe//\//\\}" >/dev/null 2>&1 &
+    env LC_ALL=zh_CN.UTF-8 "$CF_WINE" "Z:\\${exe//\//\\}" >"$F/app.out" 2>&1 &
     app=$!
     driven=1
     out=$(kit interrupt "$how" "$ms") || { driven=0; out="faultkit failed: $out"; }
@@ -227,7 +227,10 @@ run_app() {
         out="$out (wine process killed)"
     fi
     last_how=$how
-    wait "$app" 2>/dev/null || true
+    local code=0
+    wait "$app" 2>/dev/null || code=$?
+    # A run that could not be driven says how the program ended, for the cause.
+    [ "$driven" = 1 ] || out="$out (wine exit $code: $(tail -c 300 "$F/app.out" | tr '\n' ' '))"
 }
 
 state_of() {  # FILE OLD CLEAN -> absent | old | clean | partial:N
