@@ -637,12 +637,6 @@ struct RepairSearch {
     GameRepairResult result;
 };
 
-int ConfirmRepair(void* context)
-{
-    RepairSearch* search = static_cast<RepairSearch*>(context);
-    return search->confirm(search->context);
-}
-
 void RepairConfirmedFolder(const std::wstring& folder, void* context)
 {
     RepairSearch* search = static_cast<RepairSearch*>(context);
@@ -733,7 +727,7 @@ GameRepairRun LocateAndRepairGame(int (*confirm)(void* context), void* context, 
                                   const GameSearch* where)
 {
     RepairSearch search = {confirm, context, comm, GameRepairResult()};
-    const GameRepairHooks hooks = {ConfirmRepair, RepairConfirmedFolder, &search, nullptr};
+    const GameRepairHooks hooks = {AskSearchQuestion<RepairSearch>, RepairConfirmedFolder, &search, nullptr};
     GameRepairRun run;
     run.search = LocateGameFolder(&hooks, comm, where);
     run.result = search.result;

@@ -32,6 +32,15 @@ struct GameRepairHooks {
     bool (*accept)(const std::wstring& folder, void* context);
 };
 
+// The hooks' question for a search whose context carries the caller's own
+// question: a Search with `confirm` and the `context` to ask it with.
+template <typename Search>
+int AskSearchQuestion(void* search)
+{
+    const Search* self = static_cast<const Search*>(search);
+    return self->confirm(self->context);
+}
+
 // How far a search came: no folder with a launcher, none that accept took,
 // a "no" (or a stop) to the question, or a consent and the restoration.
 enum GameFolderSearch { NoGameFolder, NoAcceptedFolder, GameDeclined, GameConfirmed };

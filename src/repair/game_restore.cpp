@@ -80,12 +80,6 @@ struct RestoreSearch {
     GameRestoreResult result;
 };
 
-int ConfirmRestore(void* context)
-{
-    RestoreSearch* search = static_cast<RestoreSearch*>(context);
-    return search->confirm(search->context);
-}
-
 void RestoreConfirmedFolder(const std::wstring& folder, void* context)
 {
     RestoreSearch* search = static_cast<RestoreSearch*>(context);
@@ -142,7 +136,8 @@ bool HoldsGameBackups(const std::wstring& folder)
 GameRestoreResult LocateAndRestoreBackups(int (*confirm)(void* context), void* context, const GameSearch* where)
 {
     RestoreSearch search = {confirm, context, GameRestoreResult()};
-    const GameRepairHooks hooks = {ConfirmRestore, RestoreConfirmedFolder, &search, AcceptFolderWithBackups};
+    const GameRepairHooks hooks = {AskSearchQuestion<RestoreSearch>, RestoreConfirmedFolder, &search,
+                                   AcceptFolderWithBackups};
     const GameFolderSearch found = LocateGameFolder(&hooks, nullptr, where);
     search.result.gameFound = found != NoGameFolder;
     search.result.backupsFound = found == GameDeclined || found == GameConfirmed;

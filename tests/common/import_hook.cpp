@@ -47,6 +47,24 @@ ImportHook::~ImportHook()
         WriteSlot(slot, m_original);
 }
 
+namespace {
+
+CRITICAL_SECTION* HookSection()
+{
+    static CRITICAL_SECTION* section = [] {
+        auto* created = new CRITICAL_SECTION;  // kept to the end: hooks may run in static teardown
+        InitializeCriticalSection(created);
+        return created;
+    }();
+    return section;
+}
+
+}  // namespace
+
+HookLock::HookLock() { EnterCriticalSection(HookSection()); }
+
+HookLock::~HookLock() { LeaveCriticalSection(HookSection()); }
+
 DiskFullMidWrite* DiskFullMidWrite::s_active = nullptr;
 
 DiskFullMidWrite::DiskFullMidWrite() : m_hook("kernel32.dll", "WriteFile", reinterpret_cast<void*>(WriteHalf))

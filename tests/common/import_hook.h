@@ -29,6 +29,17 @@ private:
     void* m_original = nullptr;
 };
 
+// Hooked calls may come from several threads (the repair flushes its
+// backups on threads of their own): a hook that keeps state holds this
+// while it reads or changes it. One lock for every hook of the program.
+class HookLock {
+public:
+    HookLock();
+    ~HookLock();
+    HookLock(const HookLock&) = delete;
+    HookLock& operator=(const HookLock&) = delete;
+};
+
 // A disk that fills up in the middle of a write: while it lives, this
 // module's WriteFile writes half of what it is given and fails with
 // ERROR_DISK_FULL.

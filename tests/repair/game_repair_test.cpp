@@ -173,19 +173,6 @@ TEST_F(GameRepairTest, RefusedBootMoveOffersNoRestart)
 // nothing changes after it. Or, with `stop`, the user presses stop there.
 struct Cut {
     enum Step { Pass, Here, Dead };
-    struct Locked {
-        static CRITICAL_SECTION* Section()
-        {
-            static CRITICAL_SECTION* section = [] {
-                auto* created = new CRITICAL_SECTION;
-                InitializeCriticalSection(created);
-                return created;
-            }();
-            return section;
-        }
-        Locked() { EnterCriticalSection(Section()); }
-        ~Locked() { LeaveCriticalSection(Section()); }
-    };
     static bool armed;
     static bool stop;
     static bool stopped;
@@ -193,7 +180,7 @@ struct Cut {
     static int steps;
     static Step Next()
     {
-        Locked one;  // the backups are flushed on threads of their own
+        cftest::HookLock one;
         if (!armed)
             return Pass;
         if (stop) {

@@ -68,21 +68,20 @@ BOOL WINAPI TimedReadFile(HANDLE file, LPVOID data, DWORD size, LPDWORD got, LPO
 
 // The backups are flushed on threads of their own beside the clean copies:
 // the phase is the wall time during which any flush is under way.
-CRITICAL_SECTION g_flushLock;
 int g_flushing = 0;
 LONGLONG g_flushStart = 0;
 
 BOOL WINAPI TimedFlushFileBuffers(HANDLE file)
 {
-    EnterCriticalSection(&g_flushLock);
-    if (g_flushing++ == 0)
-        g_flushStart = Now();
-    LeaveCriticalSection(&g_flushLock);
+    {
+        cftest::HookLock one;
+        if (g_flushing++ == 0)
+            g_flushStart = Now();
+    }
     const BOOL ok = g_hooks[3]->Original<decltype(&FlushFileBuffers)>()(file);
-    EnterCriticalSection(&g_flushLock);
+    cftest::HookLock one;
     if (--g_flushing == 0)
         g_spent[Flushes] += Now() - g_flushStart;
-    LeaveCriticalSection(&g_flushLock);
     return ok;
 }
 
@@ -140,7 +139,6 @@ int wmain(int argc, wchar_t** argv)
     const int rounds = argc > 2 ? _wtoi(argv[2]) : 3;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    InitializeCriticalSection(&g_flushLock);
     double best = 0;
     double phases[PhaseCount + 1] = {};
     unsigned long long bytes = 0;
