@@ -1,5 +1,7 @@
 #include "app/launch_options.h"
 
+#include "support/paths.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -30,12 +32,6 @@ const wchar_t* SwitchName(const wchar_t* argument)
 }
 
 bool IsSwitch(const wchar_t* name, const wchar_t* expected) { return name && lstrcmpiW(name, expected) == 0; }
-
-bool StartsWithSwitch(const wchar_t* name, const wchar_t* stem, int length)
-{
-    return name && static_cast<int>(wcslen(name)) >= length &&
-           CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, length, stem, length) == CSTR_EQUAL;
-}
 
 // The arguments as the user meant them. A quoted path that ends in a
 // backslash ("/folder:D:\CF\" /quiet) reaches the argument splitter as an
@@ -87,15 +83,14 @@ LaunchOptions ParseLaunchOptions(const wchar_t* commandLine)
     LaunchMode mode = LaunchMode::Window;
     for (size_t i = 0; i < arguments.size() && !wrong; ++i) {
         const wchar_t* name = SwitchName(arguments[i].c_str());
-        const int folderLength = ARRAYSIZE(kFolderSwitch) - 1;
         if (IsSwitch(name, kRepairSwitch) || IsSwitch(name, kRestoreSwitch)) {
             wrong = mode != LaunchMode::Window;
             mode = IsSwitch(name, kRepairSwitch) ? LaunchMode::Repair : LaunchMode::Restore;
         } else if (IsSwitch(name, kQuietSwitch)) {
             wrong = quietSeen;
             quietSeen = true;
-        } else if (StartsWithSwitch(name, kFolderSwitch, folderLength)) {
-            options.folder = name + folderLength;
+        } else if (StartsWithNoCase(name, kFolderSwitch)) {
+            options.folder = name + ARRAYSIZE(kFolderSwitch) - 1;
             wrong = folderSeen || options.folder.empty();
             folderSeen = true;
         } else {
@@ -110,6 +105,8 @@ LaunchOptions ParseLaunchOptions(const wchar_t* commandLine)
     options.mode = wrong ? LaunchMode::Usage : mode;
     return options;
 }
+
+int QuietConsent(void*) { return IDYES; }
 
 int ReportUsageError(const LaunchOptions& options)
 {

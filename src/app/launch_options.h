@@ -29,6 +29,9 @@ enum LaunchExitCode : int {
 // or /restore, and /repair without /quiet, give LaunchMode::Usage.
 LaunchOptions ParseLaunchOptions(const wchar_t* commandLine);
 
+// The question of a run with /quiet: the switch is the consent (IDYES).
+int QuietConsent(void* context);
+
 // Shows the usage in a box, unless /quiet was given; returns ExitUsage.
 int ReportUsageError(const LaunchOptions& options);
 

@@ -6,13 +6,6 @@
 #include "log/scan_log.h"
 #include "repair/game_repair.h"
 
-namespace {
-
-// The switch is the consent.
-int ConsentGiven(void*) { return IDYES; }
-
-}  // namespace
-
 int RunQuietRepair(const LaunchOptions& options)
 {
     RestartRequired = 0;
@@ -24,7 +17,7 @@ int RunQuietRepair(const LaunchOptions& options)
     GameSearch search;
     search.folder = options.folder;
     search.loadedUsers = true;
-    const GameRepairRun run = LocateAndRepairGame(ConsentGiven, nullptr, nullptr, &search);
+    const GameRepairRun run = LocateAndRepairGame(QuietConsent, nullptr, nullptr, &search);
 
     // The record is the window's, line for line.
     FinishRunRecord(headerLength);

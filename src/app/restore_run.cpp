@@ -19,9 +19,6 @@ const wchar_t kNoGameText[] = L"未找到CrossFire的安装文件夹，没有还
 
 int AskRestoreConsent(void*) { return MessageBoxW(nullptr, kRestoreConsentText, kGameConsentCaption, MB_YESNO); }
 
-// The switch is the consent.
-int ConsentGiven(void*) { return IDYES; }
-
 // The box that ends the run; a record that could not be written is told too.
 void ShowOutcome(const wchar_t* text, bool logSaved)
 {
@@ -58,7 +55,7 @@ int RunRestore(const LaunchOptions& options)
     search.folder = options.folder;
     search.loadedUsers = options.quiet;
     const GameRestoreResult result =
-        LocateAndRestoreBackups(options.quiet ? ConsentGiven : AskRestoreConsent, nullptr, &search);
+        LocateAndRestoreBackups(options.quiet ? QuietConsent : AskRestoreConsent, nullptr, &search);
 
     // Recorded like a repair run, also when nothing was asked or done.
     const bool logSaved = FinishRunRecord(headerLength);

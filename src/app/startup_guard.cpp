@@ -1,5 +1,7 @@
 #include "app/startup_guard.h"
 
+#include "support/file_ops.h"
+
 #include <windows.h>
 
 namespace {
@@ -32,13 +34,9 @@ const size_t kPreloadedDllCount = ARRAYSIZE(kPreloadedDlls);
 
 void PreloadSystemDlls()
 {
-    wchar_t system[MAX_PATH];
-    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH - 20)
+    std::wstring folder;
+    if (!GetSystemDirWithSlash(folder))
         return;
-    std::wstring folder(system, length);
-    if (folder.back() != L'\\')
-        folder += L'\\';
     // Kept loaded for the life of the process: a later bare-name load then
     // finds the module already there and searches no folder. The altered
     // search path makes their own dependencies come from the system folder.

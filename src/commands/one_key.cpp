@@ -1,9 +1,8 @@
 #include "commands/killers.h"
 
 #include "log/run_state.h"
-#include "support/file_ops.h"
+#include "support/examine.h"
 
-#include <psapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
 
@@ -62,11 +61,6 @@ void KillProcessesByPath(const wchar_t* text)
         snapshot.Release();
         return;
     }
-    // psapi is not a known DLL on XP: loaded from the system folder, not imported.
-    static const auto moduleFileName =
-        GetSystemDllFunction<decltype(&GetModuleFileNameExW)>(L"psapi.dll", "GetModuleFileNameExW");
-    if (!moduleFileName)
-        return;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
@@ -74,7 +68,7 @@ void KillProcessesByPath(const wchar_t* text)
         if (!process)
             continue;
         wchar_t path[MAX_PATH] = {};
-        if (moduleFileName(process.Get(), nullptr, path, ARRAYSIZE(path)) && StrStrIW(path, text))
+        if (GetProcessImagePath(process.Get(), path) && StrStrIW(path, text))
             TerminateProcess(process.Get(), 0);
     }
 }

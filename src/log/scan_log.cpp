@@ -95,6 +95,15 @@ void AppendScanLogFormat(const char* format, ...)
     va_end(args);
 }
 
+void AppendScanLogLine(const char* label, size_t length, const wchar_t* path)
+{
+    static const char kLineEnd[] = "\r\n";
+    ScanLogLock whole;
+    AppendScanLog(label, length);
+    AppendScanLogWide(path);
+    AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
+}
+
 void AppendScanLogWide(const wchar_t* text)
 {
     if (!text || !*text)

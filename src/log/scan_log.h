@@ -32,6 +32,9 @@ void AppendScanLogFormat(const char* format, ...)
     ;
 // A wide text converted to code page 936, the labels' code page.
 void AppendScanLogWide(const wchar_t* text);
+// One line: a label, a path and the line's end, whole in the buffer even
+// when a record is saved meanwhile.
+void AppendScanLogLine(const char* label, size_t length, const wchar_t* path);
 
 // The pieces of a run record, so every writer spells them alike.
 void AppendScanLogHeader(const SYSTEMTIME& localTime);  // "StartTime:..." and a blank line

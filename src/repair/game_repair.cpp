@@ -20,7 +20,6 @@ const WORD kStoreLanguage = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED)
 const char kRepairedLabel[] = "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\t";  // 修复CrossFile文件
 const char kFailedLabel[] =
     "\xd0\xde\xb8\xb4" "CrossFile" "\xce\xc4\xbc\xfe" "\xca\xa7\xb0\xdc" "\t";  // 修复CrossFile文件失败
-const char kLineEnd[] = "\r\n";
 const wchar_t kWorkExtension[] = L".part";
 const wchar_t kLeftoverPattern[] = L"*.part";
 const DWORD kCopyChunk = 1 << 20;
@@ -408,7 +407,6 @@ void AppendOutcomeLine(const ModuleJob& job, GameRepairResult& result)
 {
     if (job.outcome == Untouched)
         return;
-    ScanLogLock whole;  // a record saved meanwhile gets the line whole or not at all
     ++(job.outcome == Replaced ? result.replaced : job.outcome == Scheduled ? result.scheduled : result.failed);
     if (job.outcome == Failed) {
         RepairFailed = 1;
@@ -416,13 +414,11 @@ void AppendOutcomeLine(const ModuleJob& job, GameRepairResult& result)
             AwaitingRestart = 1;
             ++result.awaitingRestart;
         }
-        AppendScanLog(kFailedLabel, sizeof(kFailedLabel) - 1);
+        AppendScanLogLine(kFailedLabel, sizeof(kFailedLabel) - 1, job.dll.c_str());
     } else {
         RepairPerformed = 1;
-        AppendScanLog(kRepairedLabel, sizeof(kRepairedLabel) - 1);
+        AppendScanLogLine(kRepairedLabel, sizeof(kRepairedLabel) - 1, job.dll.c_str());
     }
-    AppendScanLogWide(job.dll.c_str());
-    AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
 }
 
 // A module a boot-time move still waits on is left alone: a move onto it

@@ -14,7 +14,6 @@ namespace {
 const char kRestoredLabel[] = "\xbb\xb9\xd4\xad" "CrossFile" "\xce\xc4\xbc\xfe" "\t";  // 还原CrossFile文件
 const char kRestoreFailedLabel[] =
     "\xbb\xb9\xd4\xad" "CrossFile" "\xce\xc4\xbc\xfe" "\xca\xa7\xb0\xdc" "\t";  // 还原CrossFile文件失败
-const char kLineEnd[] = "\r\n";
 
 // A backup of nothing is no backup: an empty one is refused too.
 PathState ExamineBackup(const std::wstring& path)
@@ -67,13 +66,6 @@ Outcome SettleOrPutBack(const GameModuleEntry& entry, const std::wstring& folder
     return Failed;
 }
 
-void AppendRestoreLine(const char* label, size_t length, const std::wstring& dll)
-{
-    AppendScanLog(label, length);
-    AppendScanLogWide(dll.c_str());
-    AppendScanLog(kLineEnd, sizeof(kLineEnd) - 1);
-}
-
 struct RestoreSearch {
     int (*confirm)(void* context);
     void* context;
@@ -112,14 +104,14 @@ GameRestoreResult RestoreGameBackups(const std::wstring& folder, HMODULE store)
                 AwaitingRestart = 1;
                 ++result.awaitingRestart;
             }
-            AppendRestoreLine(kRestoreFailedLabel, sizeof(kRestoreFailedLabel) - 1, dll);
+            AppendScanLogLine(kRestoreFailedLabel, sizeof(kRestoreFailedLabel) - 1, dll.c_str());
             continue;
         }
         // A clean copy an earlier repair left for the boot is not needed
         // now. Removed by name, so a link there goes and its target stays.
         DeleteFileW((folder + entry.tempFile).c_str());
         ++(outcome == Restored ? result.restored : result.scheduled);
-        AppendRestoreLine(kRestoredLabel, sizeof(kRestoredLabel) - 1, dll);
+        AppendScanLogLine(kRestoredLabel, sizeof(kRestoredLabel) - 1, dll.c_str());
     }
     return result;
 }

@@ -3,7 +3,6 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <tlhelp32.h>
-#include <psapi.h>
 #include <urlmon.h>
 #include <strsafe.h>
 
@@ -33,9 +32,8 @@ namespace {
 const wchar_t kSystemRootMarker[] = L"\\systemroot\\";
 const wchar_t kServerFilesPath[] = L"/sysfiles2/files/";
 const wchar_t kCtfmonName[] = L"ctfmon.exe";
-// Not known DLLs on XP (psapi) or 7 (version): loaded from the system folder
-// by full path, never imported, so none beside the exe can stand in.
-const wchar_t kPsapiDll[] = L"psapi.dll";
+// Not a known DLL on 7: loaded from the system folder by full path, never
+// imported, so none beside the exe can stand in.
 const wchar_t kVersionDll[] = L"version.dll";
 const wchar_t kConimeName[] = L"conime.exe";
 const wchar_t kTranslationQuery[] = L"\\VarFileInfo\\Translation";
@@ -278,8 +276,6 @@ bool IsCtfmonRunning()
     if (raw == INVALID_HANDLE_VALUE)
         return false;
     cf::UniqueHandle snapshot(raw);
-    static const auto moduleFileName =
-        GetSystemDllFunction<decltype(&GetModuleFileNameExW)>(kPsapiDll, "GetModuleFileNameExW");
     bool found = false;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof(entry));
@@ -289,7 +285,7 @@ bool IsCtfmonRunning()
         if (!process)
             continue;
         wchar_t path[MAX_PATH] = L"";
-        if (moduleFileName && moduleFileName(process.Get(), nullptr, path, MAX_PATH) && StrStrIW(path, kCtfmonName))
+        if (GetProcessImagePath(process.Get(), path) && StrStrIW(path, kCtfmonName))
             found = true;
     }
     return found;

@@ -1,6 +1,7 @@
 #include "support/examine.h"
 
 #include <iphlpapi.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <strsafe.h>
 #include <tlhelp32.h>
@@ -592,4 +593,11 @@ HICON GetDefaultFileIcon()
     if (!SHGetFileInfoW(L"", FILE_ATTRIBUTE_NORMAL, &info, sizeof(info), SHGFI_ICON | SHGFI_USEFILEATTRIBUTES))
         return nullptr;
     return info.hIcon;
+}
+
+bool GetProcessImagePath(HANDLE process, wchar_t path[MAX_PATH])
+{
+    static const auto moduleFileName =
+        GetSystemDllFunction<decltype(&GetModuleFileNameExW)>(L"psapi.dll", "GetModuleFileNameExW");
+    return moduleFileName && moduleFileName(process, nullptr, path, MAX_PATH) != 0;
 }

@@ -54,5 +54,8 @@ bool CheckWindowsVersion();
 
 DWORD FindProcessIdByName(const wchar_t* imageName);
 bool GetProcessMainModulePath(DWORD processId, wchar_t path[MAX_PATH]);
+// The image path of an open process (GetModuleFileNameExW from the system
+// folder's psapi, which is not a known DLL on XP); false where it cannot.
+bool GetProcessImagePath(HANDLE process, wchar_t path[MAX_PATH]);
 // The shell's icon for a plain file; the caller destroys it.
 HICON GetDefaultFileIcon();

@@ -13,8 +13,8 @@ work=$build/admin-batch
 rm -rf "$work" && mkdir -p "$work/push" "$work/share/log" && cp "$batch" "$build/bin/CFRepair.exe" "$work/push/"
 for pc in PC-01 PC-02; do
     export WINEPREFIX=$build/wineprefix-$pc
-    [ -f "$WINEPREFIX/.cf-ready" ] || { cf_create_prefix && touch "$WINEPREFIX/.cf-ready"; }
-    ln -sfn "$build" "$WINEPREFIX/dosdevices/z:" && ln -sfn "$work/share" "$WINEPREFIX/dosdevices/s:"
+    cf_prefix_ready
+    ln -sfn "$work/share" "$WINEPREFIX/dosdevices/s:"
     game=$WINEPREFIX/drive_c/Games/CF && rm -rf "$game" && mkdir -p "$game"
     [ $pc = PC-02 ] || for f in crossfire.exe rs.dll cshell.dll; do echo damaged > "$game/$f"; done
     unshare -u sh -c 'hostname "$0" && export LC_ALL=zh_CN.UTF-8 && "$CF_WINE" reg add "HKCR\Local Settings\Software\Microsoft\Windows\Shell\MuiCache" /v "C:\Games\CF\crossfire.exe" /d CrossFire /f && "$CF_WINE" cmd /c "Z:\admin-batch\push\cfrepair-quiet.cmd" "S:\log"; echo "$0 exit $?" >> "$1/exits"; "$CF_WINESERVER" -k' $pc "$work" >/dev/null 2>&1 || true

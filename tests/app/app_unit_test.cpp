@@ -426,8 +426,7 @@ TEST_F(RunRepairTest, EscWhileAProbeHangsSavesTheRecordOnce)
     g_release = release.Get();
     cftest::ImportHook hook("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(HangingCreateFileW));
     g_createHook = &hook;
-    cf::UniqueModule exe(LoadLibraryExW((cftest::ExeDir() + L"..\\bin\\CFRepair.exe").c_str(), nullptr,
-                                        LOAD_LIBRARY_AS_DATAFILE));
+    cf::UniqueModule exe(LoadLibraryExW(cftest::ProductExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(hook.Installed() && exe);
     cf::UniqueHandle driver(CreateThread(nullptr, 0, PressStart, nullptr, 0, nullptr));
     CMainDlg dialog;

@@ -97,7 +97,7 @@ protected:
         m_http.reset();
         SetEnvironmentVariableW(L"CF_RECORDER_LOG", nullptr);
     }
-    static std::wstring BuiltExe() { return cftest::ExeDir() + L"..\\bin\\CFRepair.exe"; }
+    static std::wstring BuiltExe() { return cftest::ProductExe(); }
     HWND Launch(const std::wstring& exe = BuiltExe())
     {
         if (!m_app.Start(L"\"" + exe + L"\""))

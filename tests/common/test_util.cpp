@@ -296,6 +296,8 @@ std::wstring ExeDir()
 
 std::wstring ToolPath(const wchar_t* exeName) { return ExeDir() + L"..\\tools-bin\\" + exeName; }
 
+std::wstring ProductExe() { return ExeDir() + L"..\\bin\\CFRepair.exe"; }
+
 Child::~Child()
 {
     if (m_process)

@@ -135,6 +135,8 @@ void RemoveTree(const std::wstring& path);
 std::wstring ExeDir();
 // A program from the build's tools folder (built by tools/).
 std::wstring ToolPath(const wchar_t* exeName);
+// The product's exe of this build.
+std::wstring ProductExe();
 
 // Starts a program; the handle is owned by the caller (closed by Child).
 class Child {

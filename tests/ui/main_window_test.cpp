@@ -125,7 +125,7 @@ protected:
         wchar_t asked[8] = L"96";
         GetEnvironmentVariableW(L"CF_TEST_DPI", asked, 8);
         ASSERT_EQ(_wtoi(asked), ScreenDpi());
-        m_exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
+        m_exe = cftest::ProductExe();
         ASSERT_TRUE(cftest::FileExists(m_exe));
         ASSERT_TRUE(m_app.Start(L"\"" + m_exe + L"\""));
         m_main = cfdrive::WaitForWindow(cfdrive::kMainTitle, 30000, m_app.Id());
@@ -326,7 +326,7 @@ TEST_F(MainWindowLook, ResultDialogShowsTheViewLogLink)
 // the height asked.
 TEST(DrawnFonts, DialogsHeaderAndLinksGetAChineseFaceAtTheAskedHeight)
 {
-    const std::wstring exe = cftest::ExeDir() + L"..\\bin\\CFRepair.exe";
+    const std::wstring exe = cftest::ProductExe();
     cf::UniqueModule image(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     ASSERT_TRUE(image);
     HDC dc = GetDC(nullptr);
